@@ -1,0 +1,148 @@
+// The host's array interface as the plug-ins' entry code sees it.
+//
+// Entry code calls the host operations under their 32-bit compatible names
+// (mxGetDimensions_700, mxGetCell_700, ...), whatever host it is built for:
+//
+//   HOST_MATLAB    MATLAB's own headers, built with `mex -compatibleArrayDims`
+//                  (sizes and indices are already signed 32-bit there);
+//   HOST_OCTAVE    GNU Octave's headers, whose sizes are 64-bit: the inline
+//                  wrappers below convert them and reject a dimension that
+//                  does not fit a signed 32-bit integer;
+//   HOST_EMULATED  our own host (host/emulated/), which exports the same
+//                  C entry points as MATLAB's 32-bit API, for tests and
+//                  benchmarks.
+//
+// The result of mxGetDimensions_700 is a pointer on MATLAB and the emulated
+// host and a small value on Octave; entry code holds it with `auto` and reads
+// elements [0] and [1] only.
+//
+// Kernels never include a host header: they work on the views declared in
+// views.h, which this header also brings in for the entry code.
+#ifndef MEX_HOST_H
+#define MEX_HOST_H
+
+#include "views.h"
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(HOST_MATLAB) + defined(HOST_OCTAVE) + defined(HOST_EMULATED) != 1
+#error "define exactly one of HOST_MATLAB, HOST_OCTAVE, HOST_EMULATED"
+#endif
+
+#if defined(HOST_MATLAB)
+
+#ifndef MX_COMPAT_32
+#error "build the plug-ins for MATLAB with: mex -compatibleArrayDims"
+#endif
+#include "mex.h"
+
+static_assert(sizeof(mwSize) == 4 && sizeof(mwIndex) == 4,
+              "the 32-bit compatible array API is required (-compatibleArrayDims)");
+
+// Under MX_COMPAT_32 MATLAB's libmx exports these entry points; declaring them
+// here keeps the names available whatever renaming macros matrix.h applies.
+extern "C" {
+const int* mxGetDimensions_700(const mxArray* a);
+int mxGetNumberOfDimensions_700(const mxArray* a);
+mxArray* mxGetCell_700(const mxArray* cell, int index);
+void mxSetCell_700(mxArray* cell, int index, mxArray* value);
+mxArray* mxCreateCellMatrix_700(int rows, int cols);
+mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag);
+mxArray* mxCreateNumericMatrix_700(int rows, int cols, mxClassID cls, mxComplexity flag);
+}
+
+#elif defined(HOST_OCTAVE)
+
+#include "mex.h"
+
+#include <climits>
+
+namespace mexhost {
+
+// Dimensions [0] and [1] of an array as signed 32-bit values.
+struct Dims700 {
+    int d[2];
+    int operator[](int i) const { return d[i]; }
+};
+
+[[noreturn]] inline void too_large(long long value) {
+    mexErrMsgIdAndTxt("mexhost:dimensionTooLarge",
+                      "An array dimension of %lld exceeds the largest size this plug-in "
+                      "supports (2147483647)",
+                      value);
+    for (;;) {
+    }
+}
+
+inline int narrow(mwSize value) {
+    if (value > static_cast<mwSize>(INT_MAX) || value < 0) too_large(static_cast<long long>(value));
+    return static_cast<int>(value);
+}
+
+} // namespace mexhost
+
+inline mexhost::Dims700 mxGetDimensions_700(const mxArray* a) {
+    const mwSize* dims = mxGetDimensions(a);
+    const mwSize nd = mxGetNumberOfDimensions(a);
+    mexhost::Dims700 out{{0, 0}};
+    for (mwSize i = 0; i < nd; ++i) {
+        const int v = mexhost::narrow(dims[i]); // every dimension must fit
+        if (i < 2) out.d[i] = v;
+    }
+    return out;
+}
+inline int mxGetNumberOfDimensions_700(const mxArray* a) {
+    return mexhost::narrow(mxGetNumberOfDimensions(a));
+}
+inline mxArray* mxGetCell_700(const mxArray* cell, int index) {
+    return mxGetCell(cell, index);
+}
+inline void mxSetCell_700(mxArray* cell, int index, mxArray* value) {
+    mxSetCell(cell, index, value);
+}
+inline mxArray* mxCreateCellMatrix_700(int rows, int cols) {
+    return mxCreateCellMatrix(rows, cols);
+}
+inline mxArray* mxCreateDoubleMatrix_700(int rows, int cols, mxComplexity flag) {
+    return mxCreateDoubleMatrix(rows, cols, flag);
+}
+inline mxArray* mxCreateNumericMatrix_700(int rows, int cols, mxClassID cls, mxComplexity flag) {
+    return mxCreateNumericMatrix(rows, cols, cls, flag);
+}
+
+#else // HOST_EMULATED
+
+#include "emulated/mex_api.h"
+
+#endif
+
+// The plug-in's one export. The linker's version script keeps every other
+// symbol local; this makes mexFunction visible even under -fvisibility=hidden.
+#define MEX_ENTRY extern "C" __attribute__((visibility("default"))) void
+
+// Helpers shared by the entry code of every plug-in; they use only the
+// operations above.
+namespace mexhost {
+
+// A real, full (not sparse) double matrix.
+inline bool is_real_double(const mxArray* a) {
+    return mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a);
+}
+
+// True for a real double matrix of two dimensions, and for a cell entry that
+// was never set (the host hands out null for it; it reads as []).
+inline bool is_plain_matrix(const mxArray* a) {
+    return !a || (is_real_double(a) && mxGetNumberOfDimensions_700(a) == 2);
+}
+
+inline int32_t rows_of(const mxArray* a) {
+    return mxGetDimensions_700(a)[0];
+}
+inline int32_t cols_of(const mxArray* a) {
+    return mxGetDimensions_700(a)[1];
+}
+
+} // namespace mexhost
+
+#endif

@@ -1,0 +1,76 @@
+// The emulated host catches every kind of misbehaviour it promises to, and
+// lets a well-behaved call through with its outputs.
+#include "plugin_test.h"
+
+#include <string>
+
+namespace {
+
+using testing_support::joined;
+
+emu::CallResult run(int mode, int slots = 2) {
+    static emu::Plugin p(std::string(TEST_PLUGIN_DIR) + "/misbehaving.mexa64");
+    auto mode_in = emu::scalar(mode);
+    auto list = emu::list(emu::scalar(1));
+    return p.call(1, {mode_in.get(), list.get()}, slots);
+}
+
+bool mentions(const emu::CallResult& r, const std::string& text) {
+    for (const auto& v : r.violations)
+        if (v.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(EmulatedHost, WellBehavedCallHandsOverItsOutput) {
+    auto r = run(0);
+    ASSERT_OK(r);
+    EXPECT_TRUE(testing_support::same_matrix(r.outputs[0].get(), 2, 2, {0, 0, 0, 7}));
+}
+
+TEST(EmulatedHost, EachBrokenRuleIsReported) {
+    const struct {
+        int mode;
+        const char* finding;
+    } cases[] = {
+        {1, "leak: #2"},
+        {2, "input prhs[0] was changed"},
+        {3, "write outside the data of #1"},
+        {4, "mxDestroyArray on input prhs[0]"},
+        {5, "is held twice"},
+        {6, "used after mxDestroyArray"},
+        {7, "C++ exception left mexFunction: escaped"},
+        {9, "leak: #2"},
+        {10, "index outside the 1 entries"},
+        {11, "write past the 2 output slots"},
+    };
+    for (const auto& c : cases) {
+        auto r = run(c.mode);
+        EXPECT_TRUE(mentions(r, c.finding)) << "mode " << c.mode << " should report '" << c.finding
+                                            << "'; got" << joined(r.violations);
+        EXPECT_TRUE(r.outputs.empty()) << "mode " << c.mode;
+    }
+}
+
+TEST(EmulatedHost, ErrorCallEndsTheCallAndDiscardsOutputs) {
+    auto r = run(8);
+    EXPECT_HOST_ERROR(r, "test:failed", "failed with 42");
+    EXPECT_TRUE(r.outputs.empty());
+}
+
+TEST(EmulatedHost, CreationBeyondTheMemoryLimitReportsOutOfMemory) {
+    emu::set_memory_limit(16);
+    auto r = run(0);
+    emu::set_memory_limit(size_t(6) << 30);
+    EXPECT_HOST_ERROR(r, "MATLAB:nomem", "Out of memory.");
+}
+
+TEST(EmulatedHost, ArraysCompareBitwise) {
+    auto a = emu::matrix(1, 2, {0.0, 1.0});
+    auto b = emu::matrix(1, 2, {-0.0, 1.0});
+    auto c = emu::copy(a.get());
+    EXPECT_FALSE(emu::same_array(a.get(), b.get()));
+    EXPECT_TRUE(emu::same_array(a.get(), c.get()));
+    EXPECT_FALSE(emu::same_array(emu::list(emu::scalar(1)).get(), emu::list(emu::scalar(2)).get()));
+}
+
+} // namespace

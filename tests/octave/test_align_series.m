@@ -1,0 +1,82 @@
+% align_series through GNU Octave's own host (build/octave/align_series.mex).
+
+%!test
+%! [o1, o2, o3, o4] = align_series ({[1 3; 11 31]}, {[1 3; 11 31]}, {[1 3; 0.5 0.7]}, {[2; 0.9]});
+%! assert (o1{1}, [1 2 3; 11 NaN 31]);
+%! assert (o2{1}, [1 2 3; 11 NaN 31]);
+%! assert (o3{1}, [1 2 3; 0.5 0 0.7]);
+%! assert (o4{1}, [1 2 3; 0 0.9 0]);
+%! assert (size (o1), [1 1]);
+
+%!test
+%! % NaN keys, repeated keys, keys out of order: the merge rules
+%! [~, ~, o3, o4] = align_series ({}, {}, {[1 3; 10 20]; [NaN 2; 10 20]; [3 1; 10 20]}, ...
+%!                                {[2 NaN; 100 200]; [1 3; 100 200]; [2; 100]});
+%! assert (o3{1}, [1 2 NaN; 10 0 0]);
+%! assert (o4{1}, [1 2 NaN; 0 100 0]);
+%! assert (o3{2}, [1 2 3; 0 0 0]);
+%! assert (o4{2}, [1 2 3; 100 0 200]);
+%! assert (o3{3}, [2 3 1; 0 10 20]);
+%! assert (size (o3), [3 1]);
+
+%!test
+%! % signed zeros: the copy of input 4 is emitted
+%! [~, ~, o3, ~] = align_series ({}, {}, {[-0; 1]}, {[0; 2]});
+%! assert (1 / o3{1}(1), Inf);
+%! [~, ~, o3, ~] = align_series ({}, {}, {[0; 1]}, {[-0; 2]});
+%! assert (1 / o3{1}(1), -Inf);
+
+%!test
+%! % V = 0: input 2 is never read, whatever it is
+%! [o1, o2, ~, ~] = align_series ({}, 'anything', {[1 2; 3 4]}, {zeros(2, 0)});
+%! assert (o1{1}, [1 2]);
+%! assert (o2{1}, [1 2]);
+
+%!test
+%! % both entries without columns; E = 1
+%! [o1, ~, o3, o4] = align_series ({[1; 2]}, {[1; 2]}, {zeros(3, 0)}, {[]});
+%! assert (size (o1{1}), [2 0]);
+%! assert (size (o4{1}), [3 0]);
+%! [~, ~, o3, ~] = align_series ({}, {}, {[1 3]}, {[3]});
+%! assert (o3{1}, [1 3]);
+
+%!test
+%! % a list given as a row of tables: N = 1
+%! [o1, ~, o3, ~] = align_series ({}, {}, {[1; 1], [2; 2]}, {[5; 5]});
+%! assert (size (o1), [1 1]);
+%! assert (o3{1}, [1 5; 1 0]);
+
+%!error <align_series: Incorrect number of input arguments> align_series ({}, {}, {})
+%!error <Incorrect number of output arguments> [a, b] = align_series ({}, {}, {[1]}, {[1]})
+%!error <E_Distr statistics must not be empty> [a, b, c, d] = align_series ({}, {}, {}, {[1]})
+%!error <E_Distr statistics must not be empty> [a, b, c, d] = align_series (5, {}, {zeros(0, 2)}, {[1]})
+%!error <Input 1 must be a cell array> [a, b, c, d] = align_series (5, {}, {[1]}, {[1]})
+%!error <Input 4 has 1 entries, but input 3 has 2 rows> [a, b, c, d] = align_series ({}, {}, {[1]; [2]}, {[1]})
+%!error <Input 3: entry 2 has 3 rows, but the first entry of its list sets 2> [a, b, c, d] = align_series ({}, {}, {[1; 1]; [1; 2; 3]}, {[1; 1]; [1; 1]})
+%!error <Input 4: entry 1 is not a real double matrix> [a, b, c, d] = align_series ({}, {}, {[1]}, {int8(1)})
+%!error <Input 1: entry 1 has no rows> [a, b, c, d] = align_series ({zeros(0, 2)}, {}, {[1]}, {[1]})
+
+%!test
+%! % the identifiers
+%! try
+%!   [a, b, c, d] = align_series ({}, {}, {[1]}, {1i});
+%!   error ('no error');
+%! catch err
+%!   assert (err.identifier, 'align_series:notDouble');
+%! end
+
+%!test
+%! % dimensions beyond the 32-bit range are refused, not truncated
+%! big = zeros (0, 2^31);
+%! try
+%!   [a, b, c, d] = align_series ({}, {}, {[1]}, {big});
+%!   error ('no error');
+%! catch err
+%!   assert (err.identifier, 'mexhost:dimensionTooLarge');
+%! end
+
+%!test
+%! % help text of the plug-in
+%! text = evalc ('help align_series');
+%! assert (! isempty (strfind (text, 'E_Distr statistics must not be empty')));
+%! assert (! isempty (strfind (text, 'Example')));
