@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps demo test clean
+.PHONY: all build deps demo test test-sanitize clean
 
 all: build
 
@@ -25,5 +25,17 @@ test: build
 demo: build
 	scripts/octave-cli-quiet --eval "addpath('$(CURDIR)/$(BUILD)/octave'); run('$(CURDIR)/examples/demo.m');"
 
+# The C++ test suite (emulated host, the real plug-in files, maskdiff) built
+# with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
+SANITIZE_BUILD ?= build-sanitize
+test-sanitize: deps
+	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMEX_SANITIZE=ON \
+	  -DMEX_OCTAVE=OFF -DMEX_BENCH=OFF
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && \
+	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)
