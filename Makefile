@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps demo test test-sanitize clean
+.PHONY: all build deps demo test test-sanitize fuzz clean
 
 all: build
 
@@ -36,6 +36,15 @@ test-sanitize: deps
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# libFuzzer targets (clang, with ASan and UBSan), each run FUZZ_SECONDS.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DMEX_FUZZ=ON -DMEX_OCTAVE=OFF -DMEX_TESTS=OFF -DMEX_BENCH=OFF
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

@@ -1,0 +1,40 @@
+// The comparison driver on two arbitrary in-memory inputs. Checks: the exit
+// status is 0 or 1, agrees with the inputs' order swapped, and identical
+// inputs give "OK".
+#include "driver.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+int compare(const std::string& a, const std::string& b, std::string* report) {
+    char* text = nullptr;
+    size_t length = 0;
+    std::FILE* out = open_memstream(&text, &length);
+    const int status = maskdiff_compare(maskdiff_memory_input(a.data(), a.size()),
+                                        maskdiff_memory_input(b.data(), b.size()), out);
+    std::fclose(out);
+    if (report) report->assign(text, length);
+    std::free(text);
+    return status;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider d(data, size);
+    const std::string a = d.ConsumeRandomLengthString(size);
+    const std::string b = d.ConsumeBool() ? a : d.ConsumeRemainingBytesAsString();
+    std::string report;
+    const int status = compare(a, b, &report);
+    if (status != 0 && status != 1) std::abort();
+    if (compare(b, a, nullptr) != status) std::abort();
+    if (a == b && (status != 0 || report != "OK\n")) std::abort();
+    if (status == 0 && report != "OK\n") std::abort();
+    return 0;
+}
