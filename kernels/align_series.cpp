@@ -10,6 +10,8 @@
 #include "mex_host.h"
 
 #include <climits>
+#include <cstddef>
+#include <cstring>
 #include <cstdint>
 
 namespace {
@@ -72,9 +74,8 @@ void fill(const DoubleMatrix& out, const DoubleMatrix& in, double missing) {
     for (int32_t w = 0; w < out.cols; ++w) {
         double* dst = out.column(w);
         if (cursor < in.cols && dst[0] == in.at(0, cursor)) {
-            const double* src = in.column(cursor);
-            for (int32_t r = 1; r <= value_rows; ++r)
-                dst[r] = src[r];
+            // A plain copy of the value rows: no arithmetic, so bits are kept.
+            std::memcpy(dst + 1, in.column(cursor) + 1, sizeof(double) * size_t(value_rows));
             ++cursor;
         } else {
             for (int32_t r = 1; r <= value_rows; ++r)
