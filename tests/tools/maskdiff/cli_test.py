@@ -1,0 +1,96 @@
+#!/usr/bin/env python3
+"""Command-line tests of maskdiff: operands, files, standard input, messages
+and exit statuses, all checked byte for byte.
+
+Usage: cli_test.py PATH_TO_MASKDIFF
+"""
+import os
+import subprocess
+import sys
+import tempfile
+
+USAGE = b"Usage: maskdiff file1 file2\n"
+
+
+def diff(line, a, b):
+    return b"----Difference on line %d:\n" % line + a + b
+
+
+# Files written into a scratch folder; operands name them (or "-", or a
+# missing path, or the folder "dir").
+FILES = {
+    "a": b"first\ncpu time = 0.12 seconds\nlast\n",
+    "a_slow": b"first\ncpu time = 9.5 seconds\nlast\n",
+    "b": b"first\nsecond\nlast\n",
+    "short": b"first\n",
+    "empty": b"",
+    "nul1": b"x\0y\n",
+    "nul2": b"x\0z\n",
+    "six1": b"".join(b"%d\n" % i for i in range(6)) + b"tail\n",
+    "six2": b"".join(b"-%d\n" % i for i in range(6)),
+    "long1": b"a" * 99999 + b"\nend1\n",
+    "long2": b"a" * 99999 + b"\nend2\n",
+    "counts1": b"canupdates=3; cpu time = 0.5 seconds\n",
+    "counts2": b"canupdates=4; cpu time = 0.9 seconds\n",
+    "counts3": b"canupdates= 3; cpu time = 12 seconds\n",
+}
+
+SIX_REPORT = (b"".join(diff(i + 1, b"%d\n" % i, b"-%d\n" % i) for i in range(5)) +
+              b"----And more differences not reported.\n")
+
+# (name, operands, standard input, expected stdout, expected stderr, status)
+CASES = [
+    ("no operands", [], b"", b"", USAGE, 1),
+    ("one operand", ["a"], b"", b"", USAGE, 1),
+    ("three operands", ["a", "a", "a"], b"", b"", USAGE, 1),
+    ("identical", ["a", "a"], b"", b"OK\n", b"", 0),
+    ("both empty", ["empty", "empty"], b"", b"OK\n", b"", 0),
+    ("time tolerated", ["a", "a_slow"], b"", b"OK\n", b"", 0),
+    ("difference", ["a", "b"], b"",
+     diff(2, b"cpu time = 0.12 seconds\n", b"second\n"), b"", 1),
+    ("count differs", ["counts1", "counts2"], b"",
+     diff(1, FILES["counts1"], FILES["counts2"]), b"", 1),
+    ("count with blanks", ["counts1", "counts3"], b"", b"OK\n", b"", 0),
+    ("file 1 longer", ["a", "short"], b"", b"File 1 is longer\n", b"", 1),
+    ("file 2 longer", ["empty", "a"], b"", b"File 2 is longer\n", b"", 1),
+    ("more than five", ["six1", "six2"], b"", SIX_REPORT, b"", 1),
+    ("NUL bytes", ["nul1", "nul2"], b"", diff(1, b"x\0y\n", b"x\0z\n"), b"", 1),
+    ("long line in pieces", ["long1", "long2"], b"", diff(3, b"end1\n", b"end2\n"), b"", 1),
+    ("file 1 missing", ["missing", "a"], b"", b"", b">E maskdiff can't open file 1\n", 1),
+    ("file 2 missing", ["a", "missing"], b"", b"", b">E maskdiff can't open file 2\n", 1),
+    ("both missing", ["missing", "missing"], b"", b"",
+     b">E maskdiff can't open file 1\n", 1),
+    ("dash-x is a name", ["-x", "a"], b"a\n", b"", b">E maskdiff can't open file 1\n", 1),
+    ("file 1 unreadable", ["dir", "a"], b"", b"", b">E maskdiff can't read file 1\n", 1),
+    ("file 2 unreadable", ["a", "dir"], b"", b"", b">E maskdiff can't read file 2\n", 1),
+    ("stdin as file 1", ["-", "a"], FILES["a_slow"], b"OK\n", b"", 0),
+    ("stdin as file 2", ["b", "-"], FILES["a"],
+     diff(2, b"second\n", b"cpu time = 0.12 seconds\n"), b"", 1),
+    ("stdin twice, pairs agree", ["-", "-"], b"x\nx\ncpu time = 1 seconds\ncpu time = 2 seconds\n",
+     b"OK\n", b"", 0),
+    ("stdin twice, odd count", ["-", "-"], b"x\nx\ny\n", b"File 1 is longer\n", b"", 1),
+    ("stdin twice, a difference", ["-", "-"], b"x\nx\np\nq\n", diff(2, b"p\n", b"q\n"), b"", 1),
+]
+
+
+def main():
+    program = sys.argv[1]
+    failed = 0
+    with tempfile.TemporaryDirectory() as scratch:
+        for name, text in FILES.items():
+            with open(os.path.join(scratch, name), "wb") as f:
+                f.write(text)
+        os.mkdir(os.path.join(scratch, "dir"))
+        for name, operands, stdin, out, err, status in CASES:
+            run = subprocess.run([program] + operands, input=stdin, capture_output=True,
+                                 cwd=scratch)
+            got = (run.stdout, run.stderr, run.returncode)
+            if got != (out, err, status):
+                failed += 1
+                print("FAIL %s:\n  expected %r\n  got      %r" % (name, (out, err, status), got))
+    print("%d passed, %d failed" % (len(CASES) - failed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
