@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps demo test test-sanitize fuzz clean
+.PHONY: all build deps demo test test-sanitize fuzz bench clean
 
 all: build
 
@@ -36,6 +36,12 @@ test-sanitize: deps
 	  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
+
+# Benchmarks: the plug-ins against the reference loops and against vectorised
+# Octave code, maskdiff against cmp and diff; the report goes to
+# docs/performance.md.
+bench: build
+	python3 bench/report.py --build $(BUILD)
 
 # libFuzzer targets (clang, with ASan and UBSan), each run FUZZ_SECONDS.
 FUZZ_BUILD ?= build-fuzz
