@@ -75,6 +75,7 @@ struct HostState {
     size_t bytes_created = 0;
     size_t memory_limit = size_t(6) << 30;
     bool input_checks = true;
+    bool host_failed = false; // the host itself ended the call (out of memory)
     emu::HostStats stats;
 };
 
@@ -229,8 +230,12 @@ mxArray* create(mxClassID cls, int rows, int cols, bool complex, const char* op)
                    std::to_string(cols));
     const size_t elem = cls == mxCELL_CLASS ? sizeof(void*) : class_size(cls);
     const size_t bytes = size_t(rows) * size_t(cols) * elem * (complex ? 2 : 1);
-    if (bytes > s.memory_limit || s.bytes_created + bytes > s.memory_limit)
+    if (bytes > s.memory_limit || s.bytes_created + bytes > s.memory_limit) {
+        // Like MATLAB, the host reports exhaustion itself and then frees what
+        // the plug-in had created: the plug-in never gets control back.
+        s.host_failed = true;
         throw emu::HostError{"MATLAB:nomem", "Out of memory."};
+    }
     std::string before = s.tracing ? slots_text() : std::string();
     mxArray* a = new_array(cls, {rows, cols}, complex);
     a->origin = Origin::Plugin;
@@ -750,7 +755,7 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
     for (int i = 0; i < slots; ++i)
         if (plhs[size_t(i)]) mark(plhs[size_t(i)], seen, "plhs[" + std::to_string(i) + "]");
     for (mxArray* a : s.created) {
-        if (!a->dead && !seen.count(a)) {
+        if (!a->dead && !seen.count(a) && !s.host_failed) {
             if (!a->parent || a->parent->dead)
                 violation("leak: " + name_of(a) + " (" + describe(a).substr(0, 80) +
                           ") was neither stored in an output nor destroyed");

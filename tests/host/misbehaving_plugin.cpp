@@ -4,7 +4,8 @@
 // output's data; 4 destroys an input; 5 stores one array twice; 6 uses an
 // array after destroying it; 7 lets a C++ exception out; 8 reports an error
 // after storing an output; 9 leaks a cell with its entry; 10 reads a cell
-// entry out of range; 11 writes past the output slots.
+// entry out of range; 11 writes past the output slots; 12 runs the host out
+// of memory while holding scratch.
 #include "mex_host.h"
 
 #include <stdexcept>
@@ -55,6 +56,10 @@ MEX_ENTRY mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]
         break;
     case 11:
         plhs[3] = mxCreateDoubleMatrix_700(1, 1, mxREAL);
+        break;
+    case 12:
+        mxCreateDoubleMatrix_700(1, 1, mxREAL);
+        mxCreateDoubleMatrix_700(1000, 1000, mxREAL);
         break;
     default:
         mxGetPr(out)[3] = 7;
