@@ -1,0 +1,69 @@
+%TALLY_PAIRS_MASKED  Tally classed pair products of a record list, NaN records skipped.
+%
+%   TALLY = tally_pairs_masked(W, T_OUT, R, r)
+%
+%   W is a K x G weight matrix: column g holds the weights of entry g, row k
+%   the weight of row k of the pair-class matrix R. T_OUT is a cell list
+%   whose entry g holds the records of entry g, one per column, each of n
+%   rows (n is the row count of T_OUT{1}):
+%
+%     row 1        the partner's index d (truncated toward zero), from 1 to G
+%     row 2        the marker: a NaN record is skipped whole, its partner
+%                  index included; any other record is a value record whose
+%                  values are rows 2 to n
+%
+%   For every value record of entry g and every pair (k1, k2) whose class
+%   number c = R(k1, k2) is above 0, with column col = fix(c - 1) + 1 (a c
+%   between 0 and 1 selects column 1):
+%
+%     TALLY(i, col) += (W(k1, g) * W(k2, d)) * E(i + 1)   for i = 1 .. n-1
+%
+%   Entries, records, k1 (outer) and k2 (inner) are taken in rising order;
+%   every product is formed left to right and added at once, with no fused
+%   multiply-add, so results are exactly reproducible. Zero, negative and NaN
+%   class numbers contribute nothing.
+%
+%   Inputs
+%     W         K x G real double matrix.
+%     T_OUT     cell list with at least G entries (a 1 x G cell counts too);
+%               entries 1 to G are real double matrices of n rows, n >= 2
+%               (an entry without columns may be [] of any shape).
+%     R         real double matrix of at least K x K elements, read as K x K.
+%     r         the number of classes, truncated toward zero: 0 to 2^31-1.
+%
+%   Output: the (n-1) x r TALLY of the value rows, at most 2^31-1 elements.
+%
+%   Errors
+%     "Incorrect number of input arguments"          not 4 inputs
+%     "Second Arg: T_out needs to be a cell array"   T_OUT is no cell array
+%     "Misspecification: R[k1,k2] > r"               a value record reaches a
+%         pair whose class number exceeds r (the message ends with a line
+%         feed; a class above r that no record reaches goes unnoticed)
+%     tally_pairs_masked:notDouble       W, R or an entry of T_OUT is not a
+%                                        real double matrix
+%     tally_pairs_masked:noEntries       T_OUT has no entries
+%     tally_pairs_masked:badClassCount   r is empty, a cell array, NaN,
+%                                        infinite, -1 or less, or 2^31 or more
+%     tally_pairs_masked:tooFewRows      T_OUT{1} has fewer than 2 rows
+%     tally_pairs_masked:tooFewEntries   T_OUT has fewer than G entries
+%     tally_pairs_masked:tooLarge        K x G, K x K, an entry or the tally
+%                                        exceeds 2^31-1 elements
+%     tally_pairs_masked:tooFewElements  R has fewer than K x K elements
+%     tally_pairs_masked:rowCount        an entry with records has not n rows
+%     tally_pairs_masked:badPartner      a value record's partner index is not
+%                                        1 to G after truncation (NaN, Inf
+%                                        included); found when it is reached
+%   Errors are reported in this order; of a misspecified pair and a bad
+%   partner index, the one that the walk through the records meets first.
+%
+%   Example
+%     W = [2 3];                          % K = 1 row, G = 2 entries
+%     T_out = {[2; 5; 7], [1; NaN; 0]};   % a value record, a NaN record
+%     tally_pairs_masked (W, T_out, 1, 1)   % [30; 42]
+%
+%   See also: tally_pairs_full, build_plugins
+
+% This file holds the help text only; the function is the compiled plug-in
+% beside it. Reaching this code means the plug-in has not been built.
+error ('tally_pairs_masked:notBuilt', ...
+       'tally_pairs_masked is not compiled yet: run build_plugins in %s', fileparts (mfilename ('fullpath')));
