@@ -1,0 +1,62 @@
+// The fold_links fuzz targets: arbitrary arguments, and valid link tables
+// compared with the reference.
+#ifndef FOLD_LINKS_FUZZ_H
+#define FOLD_LINKS_FUZZ_H
+
+#include "fold_links_ref.h"
+#include "fuzz_args.h"
+
+namespace foldfuzz {
+
+inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
+    const int N = d.ConsumeIntegralInRange<int>(1, 6);
+    const int v = d.ConsumeIntegralInRange<int>(masked ? 3 : 2, 6);
+    const int n = d.ConsumeIntegralInRange<int>(0, 12);
+    std::vector<double> links;
+    std::vector<double> counts(size_t(2 * N), 0.0);
+    for (int j = 0; j < n; ++j) {
+        // Ends in 1..N, some with a fraction that truncation drops.
+        const double a = d.ConsumeIntegralInRange<int>(1, N) + (d.ConsumeBool() ? 0.9 : 0.0);
+        const double b = d.ConsumeIntegralInRange<int>(1, N) + (d.ConsumeBool() ? 0.25 : 0.0);
+        links.push_back(a);
+        links.push_back(b);
+        for (int r = 2; r < v; ++r)
+            links.push_back(fuzzargs::value(d));
+        const bool skipped = masked && std::isnan(links[size_t(v) * size_t(j) + 2]);
+        // Counts the links that land; a skipped link may be counted too.
+        if (!skipped || d.ConsumeBool()) {
+            counts[size_t(2 * (int(b) - 1))] += 1;
+            counts[size_t(2 * (int(a) - 1) + 1)] += 1;
+        }
+    }
+    for (double& c : counts)
+        c += d.ConsumeIntegralInRange<int>(0, 2) + (d.ConsumeBool() ? 0.5 : 0.0);
+    auto l = emu::matrix(v, n, links);
+    auto c = emu::matrix(2, N, counts);
+    const auto r = fuzzargs::plugin(name).call(2, {l.get(), c.get()});
+    fuzzargs::check(r);
+    if (r.failed) fuzzargs::fail(std::string("valid input refused: ") + r.error_message);
+    const auto want = reference::fold_links(links, v, n, counts, N, masked);
+    for (int i = 0; i < N; ++i) {
+        const auto& s = want.by_second[size_t(i)];
+        const auto& f = want.by_first[size_t(i)];
+        fuzzargs::same(emu::entries(r.outputs[0].get())[size_t(i)], s.v, s.rows, s.cols,
+                       "output 1, entry " + std::to_string(i + 1));
+        fuzzargs::same(emu::entries(r.outputs[1].get())[size_t(i)], f.v, f.rows, f.cols,
+                       "output 2, entry " + std::to_string(i + 1));
+    }
+}
+
+inline int run(const char* name, bool masked, const uint8_t* data, size_t size) {
+    emu::set_memory_limit(size_t(64) << 20);
+    FuzzedDataProvider d(data, size);
+    if (d.ConsumeBool())
+        valid_call(name, masked, d);
+    else
+        fuzzargs::call_arbitrary(fuzzargs::plugin(name), d);
+    return 0;
+}
+
+} // namespace foldfuzz
+
+#endif
