@@ -11,8 +11,8 @@
 
 #include <climits>
 #include <cstddef>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 

@@ -216,17 +216,24 @@ void check_inputs(const DoubleMatrix& links, const double* counts, int32_t count
 
     // Both ends of every taken link must truncate to an index in 1..N. The
     // test is on the double itself, so NaN and infinities fail it and no
-    // out-of-range value is ever converted.
+    // out-of-range value is ever converted. This pass only reads the links:
+    // it skips the links that bucketing will skip (row 3 NaN, tested here
+    // without the host, whose NaN test bucketing makes) and tests both ends
+    // at once; which end failed is only worked out for the message.
     const double past_last = static_cast<double>(n_index) + 1.0;
-    for (int32_t j = 0; j < links.cols; ++j) {
-        const double* link = links.column(j);
-        if (Variant::skip_nan_links && mxIsNaN(link[2])) continue;
-        for (int32_t e = 0; e < 2; ++e)
-            if (!(link[e] >= 1.0 && link[e] < past_last))
-                reject(name, "badIndex",
-                       "Link %d: its %s end %.15g does not truncate to an index from 1 to %d "
-                       "(the columns of the count matrix)",
-                       j + 1, e == 0 ? "first" : "second", link[e], n_index);
+    const int32_t v = links.rows;
+    const double* link = links.data;
+    for (int32_t j = 0; j < links.cols; ++j, link += v) {
+        if (Variant::skip_nan_links && link[2] != link[2]) continue;
+        const bool first_ok = link[0] >= 1.0 && link[0] < past_last;
+        const bool second_ok = link[1] >= 1.0 && link[1] < past_last;
+        if (!(first_ok && second_ok)) {
+            const int32_t e = first_ok ? 1 : 0;
+            reject(name, "badIndex",
+                   "Link %d: its %s end %.15g does not truncate to an index from 1 to %d "
+                   "(the columns of the count matrix)",
+                   j + 1, e == 0 ? "first" : "second", link[e], n_index);
+        }
     }
 }
 

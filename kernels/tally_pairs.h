@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace tally_pairs {
 
@@ -58,21 +59,24 @@ inline int32_t class_column(double c) {
     return c < 1.0 ? 0 : static_cast<int32_t>(c - 1.0);
 }
 
-// The loop nest. `W` is K x G, `R` K x K, `F` 2 x G (full only); `records`
-// holds at least G entries, each viewed with n rows; `tally` is n x r (full)
-// or (n - 1) x r (masked), zero-filled. `is_nan(x)` tests a marker and
-// `read_switch()` reads F_switch; both go to the host, which is why they are
-// parameters: F_switch is read afresh for every contributing pair of a NaN
-// record, after its class check.
+// The loop nest as written: every record walks all K x K pairs of R. It is
+// the path for every call the planned path below does not take (a class
+// number above r, more contributing pairs or classes than a plan holds).
+// `W` is K x G, `R` K x K, `F` 2 x G (full only); `records` holds at least G
+// entries, each viewed with n rows; `tally` is n x r (full) or (n - 1) x r
+// (masked), zero-filled. `is_nan(x)` tests a marker and `read_switch()` reads
+// F_switch; both go to the host, which is why they are parameters: F_switch
+// is read afresh for every contributing pair of a NaN record, after its
+// class check.
 //
 // Errors, in loop order: a record whose partner index does not name an entry
 // (every record in the full variant, value records in the masked one) ends
 // the run before any of its pairs; a contributing class number above r ends
 // it at that pair. Terms already added stay in the tally.
 template <Variant V, class IsNaN, class ReadSwitch>
-Status tally(const DoubleMatrix& W, const CellList& records, const DoubleMatrix& R, int32_t r,
-             const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
-             ReadSwitch read_switch) {
+Status tally_each_pair(const DoubleMatrix& W, const CellList& records, const DoubleMatrix& R,
+                       int32_t r, const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
+                       ReadSwitch read_switch) {
     const int32_t K = W.rows;
     const int32_t G = W.cols;
     const double limit = static_cast<double>(r);
@@ -118,6 +122,236 @@ Status tally(const DoubleMatrix& W, const CellList& records, const DoubleMatrix&
         }
     }
     return status;
+}
+
+// The contributing pairs of R (class number above 0), found once per call
+// and grouped by tally column; within a column they keep their loop order
+// (k1 outer, k2 inner). A tally element only ever takes the terms of its own
+// column's pairs, so walking a record's pairs column by column hands every
+// element the same terms in the same order as the loop nest does.
+//
+// The plan lives on the stack and is bounded; a call whose pairs or classes
+// do not fit, or whose R holds a contributing class number above r, takes
+// tally_each_pair instead. (With such a class number every record that
+// reaches a pair ends the call at it, after terms and F_switch reads that
+// the loop nest makes in its own order.)
+struct PairPlan {
+    static constexpr int32_t kMaxPairs = 4096;
+    static constexpr int32_t kMaxColumns = 1024;
+    static constexpr int32_t kMaxRows = 65536; // k1 and k2 are held in 16 bits
+
+    int32_t pairs = 0;   // contributing pairs
+    int32_t columns = 0; // tally columns that take any of them
+    uint16_t k1[kMaxPairs];
+    uint16_t k2[kMaxPairs];
+    uint16_t column[kMaxColumns];   // the columns taking pairs, rising
+    int32_t start[kMaxColumns + 1]; // their pairs: start[c] .. start[c + 1] - 1
+    int32_t cursor[kMaxColumns];    // scratch while the plan is built
+
+    // Builds the plan for the K x K class numbers of R and r classes; false
+    // when the call must take tally_each_pair.
+    bool build(const DoubleMatrix& R, int32_t K, int32_t r) {
+        if (K > kMaxRows || r > kMaxColumns) return false;
+        const double limit = static_cast<double>(r);
+        for (int32_t c = 0; c < r; ++c)
+            cursor[c] = 0;
+        for (int32_t k1 = 0; k1 < K; ++k1)
+            for (int32_t k2 = 0; k2 < K; ++k2) {
+                const double c = R.at(k1, k2);
+                if (!(c > 0.0)) continue;
+                if (c > limit || pairs == kMaxPairs) return false;
+                ++pairs;
+                ++cursor[class_column(c)];
+            }
+        for (int32_t c = 0; c < r; ++c) {
+            if (cursor[c] == 0) continue;
+            const int32_t at = columns == 0 ? 0 : start[columns];
+            column[columns] = static_cast<uint16_t>(c);
+            start[columns + 1] = at + cursor[c];
+            cursor[c] = at;
+            start[columns] = at;
+            ++columns;
+        }
+        for (int32_t k1 = 0; k1 < K; ++k1)
+            for (int32_t k2 = 0; k2 < K; ++k2) {
+                const double c = R.at(k1, k2);
+                if (!(c > 0.0)) continue;
+                const int32_t at = cursor[class_column(c)]++;
+                this->k1[at] = static_cast<uint16_t>(k1);
+                this->k2[at] = static_cast<uint16_t>(k2);
+            }
+        return true;
+    }
+};
+
+// Two doubles of a column side by side (one SSE2 register on x86-64). Lane
+// arithmetic is the same IEEE multiplication and addition per element as
+// scalar code; -ffp-contract=off keeps them unfused.
+typedef double Lanes __attribute__((vector_size(16)));
+
+inline Lanes load_lanes(const double* p) {
+    Lanes v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store_lanes(double* p, Lanes v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Rows [0, 2 * kPairsOfRows + kOdd) of one tally column take the terms of
+// `count` pairs in order: t[i] += weight[p] * x[i] for p = 0, 1, ...; each
+// element is held in a register meanwhile and every term is added to it at
+// once, as the loop nest adds it to the tally.
+template <int kPairsOfRows, bool kOdd>
+inline void add_terms(double* t, const double* x, const double* weight, int32_t count) {
+    Lanes acc[kPairsOfRows + 1];
+    Lanes val[kPairsOfRows + 1];
+    for (int v = 0; v < kPairsOfRows; ++v) {
+        acc[v] = load_lanes(t + 2 * v);
+        val[v] = load_lanes(x + 2 * v);
+    }
+    double acc_odd = kOdd ? t[2 * kPairsOfRows] : 0.0;
+    const double val_odd = kOdd ? x[2 * kPairsOfRows] : 0.0;
+    for (int32_t p = 0; p < count; ++p) {
+        const double w = weight[p];
+        const Lanes wv = {w, w};
+        for (int v = 0; v < kPairsOfRows; ++v)
+            acc[v] = acc[v] + wv * val[v];
+        if (kOdd) acc_odd = acc_odd + w * val_odd;
+    }
+    for (int v = 0; v < kPairsOfRows; ++v)
+        store_lanes(t + 2 * v, acc[v]);
+    if (kOdd) t[2 * kPairsOfRows] = acc_odd;
+}
+
+// The terms of `count` pairs of one column for a value record: t[i] +=
+// weight[p] * x[i] for i < rows, in blocks of up to 16 rows.
+inline void add_column(double* t, const double* x, const double* weight, int32_t count,
+                       int32_t rows) {
+    int32_t i = 0;
+    for (; i + 16 <= rows; i += 16)
+        add_terms<8, false>(t + i, x + i, weight, count);
+    t += i;
+    x += i;
+    switch (rows - i) {
+    case 1:
+        add_terms<0, true>(t, x, weight, count);
+        break;
+    case 2:
+        add_terms<1, false>(t, x, weight, count);
+        break;
+    case 3:
+        add_terms<1, true>(t, x, weight, count);
+        break;
+    case 4:
+        add_terms<2, false>(t, x, weight, count);
+        break;
+    case 5:
+        add_terms<2, true>(t, x, weight, count);
+        break;
+    case 6:
+        add_terms<3, false>(t, x, weight, count);
+        break;
+    case 7:
+        add_terms<3, true>(t, x, weight, count);
+        break;
+    case 8:
+        add_terms<4, false>(t, x, weight, count);
+        break;
+    case 9:
+        add_terms<4, true>(t, x, weight, count);
+        break;
+    case 10:
+        add_terms<5, false>(t, x, weight, count);
+        break;
+    case 11:
+        add_terms<5, true>(t, x, weight, count);
+        break;
+    case 12:
+        add_terms<6, false>(t, x, weight, count);
+        break;
+    case 13:
+        add_terms<6, true>(t, x, weight, count);
+        break;
+    case 14:
+        add_terms<7, false>(t, x, weight, count);
+        break;
+    case 15:
+        add_terms<7, true>(t, x, weight, count);
+        break;
+    default:
+        break;
+    }
+}
+
+// The loop nest over a plan (see PairPlan): per record, the host's NaN test
+// and the partner check as in tally_each_pair, then the record's terms
+// column by column. A value record first forms the weight product of every
+// pair, then adds weight times value row by row; a NaN record (full variant)
+// reads F_switch once per pair, as the loop nest does, and subtracts its
+// term from the column's last row.
+template <Variant V, class IsNaN, class ReadSwitch>
+Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const CellList& records,
+                     const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
+                     ReadSwitch read_switch) {
+    const int32_t G = W.cols;
+    double weight[PairPlan::kMaxPairs];
+    Status status;
+    for (int32_t g = 0; g < G; ++g) {
+        const DoubleMatrix E = records[g];
+        const int32_t n = E.rows;
+        const double* const wg = W.column(g);
+        for (int32_t j = 0; j < E.cols; ++j) {
+            const double* const rec = E.column(j);
+            const bool nan_record = is_nan(rec[1]);
+            if (V == Variant::masked && nan_record) continue;
+            if (!names_entry(rec[0], G)) {
+                status.code = Status::bad_partner;
+                status.entry = g;
+                status.record = j;
+                status.partner = rec[0];
+                return status;
+            }
+            const int32_t d = static_cast<int32_t>(rec[0]) - 1;
+            const double* const wd = W.column(d);
+            if (!nan_record) {
+                for (int32_t p = 0; p < plan.pairs; ++p)
+                    weight[p] = wg[plan.k1[p]] * wd[plan.k2[p]];
+                for (int32_t c = 0; c < plan.columns; ++c) {
+                    const int32_t first = plan.start[c];
+                    add_column(tally.column(plan.column[c]), rec + 1, weight + first,
+                               plan.start[c + 1] - first, n - 1);
+                }
+            } else if (V == Variant::full) {
+                const double fg = F.at(1, g);
+                const double fd = F.at(0, d);
+                for (int32_t c = 0; c < plan.columns; ++c) {
+                    double* const last = tally.column(plan.column[c]) + (n - 1);
+                    double acc = *last;
+                    for (int32_t p = plan.start[c]; p < plan.start[c + 1]; ++p) {
+                        const double a = wg[plan.k1[p]];
+                        const double b = wd[plan.k2[p]];
+                        acc -= read_switch() != 0.0 ? ((fg * a) * fd) * b : a * b;
+                    }
+                    *last = acc;
+                }
+            }
+        }
+    }
+    return status;
+}
+
+// The pair tally of one call (see tally_each_pair for the inputs and the
+// errors): over a plan of R's contributing pairs where one fits, else pair
+// by pair.
+template <Variant V, class IsNaN, class ReadSwitch>
+Status tally(const DoubleMatrix& W, const CellList& records, const DoubleMatrix& R, int32_t r,
+             const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
+             ReadSwitch read_switch) {
+    PairPlan plan;
+    if (plan.build(R, W.rows, r))
+        return tally_planned<V>(plan, W, records, F, tally, is_nan, read_switch);
+    return tally_each_pair<V>(W, records, R, r, F, tally, is_nan, read_switch);
 }
 
 // ---- Entry -------------------------------------------------------------------

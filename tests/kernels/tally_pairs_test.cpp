@@ -530,4 +530,61 @@ TEST(TallyPairs, MatchesTheReferenceOnRandomInputs) {
     EXPECT_LT(errors, 600);
 }
 
+// Larger shapes against the reference, bit for bit: records of every row
+// count up to 40 (the value rows are summed in blocks of up to 16), and R
+// with up to 4,096 contributing pairs and 1,024 classes, which the plug-ins
+// walk column by column, as well as more pairs or classes than that, which
+// they walk pair by pair.
+TEST(TallyPairs, MatchesTheReferenceOnLargerShapes) {
+    std::mt19937 rng(977);
+    auto uniform = [&](double lo, double hi) {
+        return std::uniform_real_distribution<double>(lo, hi)(rng);
+    };
+    const struct {
+        int K, n;
+        double r;
+        int top_class; // class numbers run from 1 to this one
+    } shapes[] = {
+        {3, 2, 3, 3},  {3, 17, 3, 3},      {3, 33, 2, 2},      {5, 40, 4, 4},        {64, 3, 3, 3},
+        {65, 3, 3, 3}, {2, 5, 1024, 1024}, {2, 5, 1025, 1025}, {4, 9, 3000.5, 3000},
+    };
+    for (const auto& shape : shapes) {
+        for (int n = 2; n <= shape.n; n += (shape.n > 20 ? 7 : 1)) {
+            const int K = shape.K, G = 3;
+            TallyInput in = make(K, G, {}, n, {}, {}, shape.r, {}, 1);
+            for (int i = 0; i < K * G; ++i)
+                in.W.push_back(uniform(-3, 3));
+            for (int i = 0; i < K * K; ++i) {
+                const unsigned pick = rng() % 8;
+                in.R.push_back(K > 60      ? 1 + double(rng() % unsigned(shape.top_class))
+                               : pick == 0 ? 0
+                               : pick == 1 ? -2
+                                           : 1 + double(rng() % unsigned(shape.top_class)));
+            }
+            if (K <= 60) in.R[0] = shape.top_class; // the highest column is taken
+            for (double& f : in.F)
+                f = uniform(-2, 2);
+            for (int g = 0; g < G; ++g) {
+                std::vector<double> e;
+                for (int j = 0; j < 3; ++j) {
+                    e.push_back(1 + int(rng() % unsigned(G)));
+                    e.push_back(j == 1 ? NaN : uniform(-10, 10));
+                    for (int i = 2; i < n; ++i)
+                        e.push_back(uniform(-10, 10));
+                }
+                in.records.push_back(e);
+            }
+            for (Kind kind : {Full, Masked}) {
+                SCOPED_TRACE(std::string(name_of(kind)) + ", K " + std::to_string(K) + ", n " +
+                             std::to_string(n) + ", r " + std::to_string(shape.r));
+                const auto want = reference_of(kind, in);
+                ASSERT_FALSE(want.misspecified);
+                auto r = call(kind, in);
+                ASSERT_OK(r);
+                ASSERT_TRUE(same_matrix(r.outputs[0].get(), want.rows, want.cols, want.v));
+            }
+        }
+    }
+}
+
 } // namespace
