@@ -86,12 +86,12 @@ void BM_align_series_plugin(benchmark::State& state) {
     check_once();
     const AlignData& d = data();
     const auto& p = benchsupport::plugin("align_series");
-    emu::set_input_checks(false);
+    emu::set_thorough_checks(false);
     for (auto _ : state) {
         auto r = p.call(4, {d.l1.get(), d.l2.get(), d.l3.get(), d.l4.get()});
         benchmark::DoNotOptimize(r.outputs.data());
     }
-    emu::set_input_checks(true);
+    emu::set_thorough_checks(true);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.bytes));
 }
 

@@ -84,12 +84,12 @@ void run_plugin(benchmark::State& state, bool masked) {
     check_once(masked);
     const FoldData& d = data();
     const auto& p = benchsupport::plugin(masked ? "fold_links_masked" : "fold_links_full");
-    emu::set_input_checks(false);
+    emu::set_thorough_checks(false);
     for (auto _ : state) {
         auto r = p.call(2, {d.links_array.get(), counts_array(masked).get()});
         benchmark::DoNotOptimize(r.outputs.data());
     }
-    emu::set_input_checks(true);
+    emu::set_thorough_checks(true);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.bytes));
 }
 

@@ -115,12 +115,12 @@ void run_plugin(benchmark::State& state, Shape shape, bool full) {
     const TallyData& d = data(shape);
     const auto& p = benchsupport::plugin(name_of(full));
     const std::vector<const mxArray*> in = inputs(d, full);
-    emu::set_input_checks(false);
+    emu::set_thorough_checks(false);
     for (auto _ : state) {
         auto r = p.call(1, in);
         benchmark::DoNotOptimize(r.outputs.data());
     }
-    emu::set_input_checks(true);
+    emu::set_thorough_checks(true);
     state.SetItemsProcessed(int64_t(state.iterations()) * (full ? d.terms_full : d.terms_masked));
 }
 

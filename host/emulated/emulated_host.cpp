@@ -47,6 +47,7 @@ struct mxArray_tag {
     unsigned char* block = nullptr; // guard, data, guard
     std::vector<mxArray*> cells;    // entries of a cell array (null: never set)
     mxArray* parent = nullptr;      // the created cell that holds this array
+    int held = 0;                   // times reached from the output slots (end of a call)
 
     unsigned char* data() const { return block + kGuard; }
     size_t elements() const {
@@ -74,7 +75,7 @@ struct HostState {
     int nslots = 0;
     size_t bytes_created = 0;
     size_t memory_limit = size_t(6) << 30;
-    bool input_checks = true;
+    bool thorough = true;     // input snapshots and guard scans
     bool host_failed = false; // the host itself ended the call (out of memory)
     emu::HostStats stats;
 };
@@ -271,15 +272,18 @@ void serialize(const mxArray* a, std::string& out) {
         serialize(e, out);
 }
 
+// Checks the guard zones of an input and of everything it holds; the path
+// of a damaged entry is spelled out only when there is one.
 void check_guards_recursive(const mxArray* a, const std::string& what) {
     if (!a) return;
     if (!guards_intact(a)) violation("write outside the data of " + what);
     for (size_t i = 0; i < a->cells.size(); ++i)
-        check_guards_recursive(a->cells[i], what + "{" + std::to_string(i) + "}");
+        if (a->cells[i] && (a->cells[i]->block || !a->cells[i]->cells.empty()))
+            check_guards_recursive(a->cells[i], what + "{" + std::to_string(i) + "}");
 }
 
-// Marks `a` and everything it holds as reachable from an output slot.
-void mark(mxArray* a, std::unordered_map<const mxArray*, int>& seen, const std::string& where) {
+// Marks `a` and everything it holds as reached from an output slot.
+void mark(mxArray* a, const std::string& where) {
     if (!a) return;
     if (a->magic != kMagic) {
         violation(where + " holds an invalid handle");
@@ -293,12 +297,12 @@ void mark(mxArray* a, std::unordered_map<const mxArray*, int>& seen, const std::
         violation(where + " holds an input array; outputs must be created by the plug-in");
         return;
     }
-    if (++seen[a] > 1) {
+    if (++a->held > 1) {
         violation(name_of(a) + " is held twice (" + where + ")");
         return;
     }
     for (size_t i = 0; i < a->cells.size(); ++i)
-        mark(a->cells[i], seen, where + "{" + std::to_string(i) + "}");
+        if (a->cells[i]) mark(a->cells[i], where);
 }
 
 } // namespace
@@ -702,9 +706,9 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
     if (slots < 0) slots = nlhs > 1 ? nlhs : 1;
 
     // Snapshots of the inputs, to prove afterwards that none changed.
-    const bool input_checks = s.input_checks;
+    const bool thorough = s.thorough;
     std::vector<ArrayPtr> before;
-    if (input_checks)
+    if (thorough)
         for (const mxArray* in : inputs)
             before.push_back(copy(in));
 
@@ -720,7 +724,7 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
     const size_t memory_limit = s.memory_limit;
     s = HostState{};
     s.memory_limit = memory_limit;
-    s.input_checks = input_checks;
+    s.thorough = thorough;
     s.in_call = true;
     s.tracing = trace_calls;
     s.slots = plhs.data();
@@ -751,55 +755,55 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
             violation("write past the " + std::to_string(slots) + " output slots");
 
     // Ownership: everything created is in a slot, held by a cell in a slot, or destroyed.
-    std::unordered_map<const mxArray*, int> seen;
     for (int i = 0; i < slots; ++i)
-        if (plhs[size_t(i)]) mark(plhs[size_t(i)], seen, "plhs[" + std::to_string(i) + "]");
+        if (plhs[size_t(i)]) mark(plhs[size_t(i)], "plhs[" + std::to_string(i) + "]");
     for (mxArray* a : s.created) {
-        if (!a->dead && !seen.count(a) && !s.host_failed) {
+        if (!a->dead && !a->held && !s.host_failed) {
             if (!a->parent || a->parent->dead)
                 violation("leak: " + name_of(a) + " (" + describe(a).substr(0, 80) +
                           ") was neither stored in an output nor destroyed");
-            else if (!seen.count(a->parent))
+            else if (!a->parent->held)
                 violation("leak: " + name_of(a) + " is held by " + name_of(a->parent) +
                           ", which is not an output");
         }
-        check_guards_recursive(a, name_of(a));
+        if (thorough && !guards_intact(a)) violation("write outside the data of " + name_of(a));
     }
     for (size_t i = 0; i < inputs.size(); ++i) {
-        check_guards_recursive(inputs[i], "prhs[" + std::to_string(i) + "]");
-        if (input_checks && !same_array(inputs[i], before[i].get()))
+        if (thorough) check_guards_recursive(inputs[i], "prhs[" + std::to_string(i) + "]");
+        if (thorough && !same_array(inputs[i], before[i].get()))
             violation("input prhs[" + std::to_string(i) + "] was changed");
     }
 
-    // Hand the outputs over (on success) and free everything else.
-    std::unordered_map<const mxArray*, bool> keep;
+    // Hand the outputs over (on success) and free everything else: every
+    // created array that is not adopted, each exactly once (entries are
+    // detached first so that freeing a cell does not free them again).
     if (!result.failed && s.violations.empty()) {
         for (int i = 0; i < slots; ++i) {
             mxArray* a = plhs[size_t(i)];
             result.outputs.emplace_back(a);
             if (!a) continue;
             struct Adopt {
-                static void run(mxArray* x, std::unordered_map<const mxArray*, bool>& k) {
+                static void run(mxArray* x) {
                     if (!x) return;
-                    k[x] = true;
                     x->origin = Origin::Harness;
                     for (mxArray* e : x->cells)
-                        run(e, k);
+                        run(e);
                 }
             };
-            Adopt::run(a, keep);
+            Adopt::run(a);
             a->parent = nullptr;
         }
     }
-    // Free every created array that is not kept, each exactly once: detach
-    // entries first so that freeing a cell does not free them again.
     std::vector<mxArray*> doomed;
-    for (mxArray* a : s.created)
-        if (!keep.count(a)) doomed.push_back(a);
+    for (mxArray* a : s.created) {
+        a->held = 0;
+        if (a->origin == Origin::Plugin) doomed.push_back(a);
+    }
     for (mxArray* a : doomed)
         a->cells.clear();
     for (mxArray* a : doomed)
         free_array(a);
+    s.created.clear();
 
     result.violations = std::move(s.violations);
     result.trace = std::move(s.trace);
@@ -807,7 +811,7 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
     const size_t limit = s.memory_limit;
     s = HostState{};
     s.memory_limit = limit;
-    s.input_checks = input_checks;
+    s.thorough = thorough;
     s.stats = stats;
     return result;
 }
@@ -824,8 +828,8 @@ void set_memory_limit(size_t bytes) {
     state().memory_limit = bytes;
 }
 
-void set_input_checks(bool on) {
-    state().input_checks = on;
+void set_thorough_checks(bool on) {
+    state().thorough = on;
 }
 
 } // namespace emu

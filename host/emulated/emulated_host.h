@@ -139,9 +139,11 @@ struct HostStats {
 HostStats last_call_stats();
 
 // Whether calls snapshot their inputs to prove afterwards that none changed
-// (on by default). Benchmarks that verified a call once turn it off, since
-// copying large inputs would dominate the time they measure.
-void set_input_checks(bool on);
+// and scan the guard zones around every array's data (on by default).
+// Benchmarks that verified a call once turn them off, since copying large
+// inputs and scanning every array would dominate the time they measure; the
+// ownership checks stay on.
+void set_thorough_checks(bool on);
 
 // The most a single call may create, in bytes; beyond it a creation reports
 // "Out of memory." through the error call, as MATLAB does.
