@@ -53,35 +53,46 @@ int32_t count_merged(const DoubleMatrix& a, const DoubleMatrix& b) {
     return m;
 }
 
-// Writing pass: the w-th merged key goes into row 0 of column w of every
-// output matrix of the entry.
-void write_merged(const DoubleMatrix& a, const DoubleMatrix& b, const DoubleMatrix (&out)[4]) {
-    int32_t w = 0;
-    merge_keys(a, b, [&](double key) {
-        for (const DoubleMatrix& o : out)
-            o.at(0, w) = key;
-        ++w;
-    });
+// One output and the input it is filled from. Its cursor is the position of
+// the input's next column that may be taken.
+struct Lane {
+    DoubleMatrix out;
+    DoubleMatrix in; // no columns when the output takes no values
+    double missing;  // NaN for outputs 1 and 2, 0 for outputs 3 and 4
+    int32_t cursor;
+};
+
+// The fill of output column w from one input: the column takes the value rows
+// of the input column at the cursor when that column's key equals the merged
+// key (ordered equality: a NaN key matches nothing), and the cursor moves on;
+// otherwise its value rows receive the missing value and the cursor stays.
+inline void fill_column(Lane& lane, int32_t w, double key) {
+    const int32_t value_rows = lane.out.rows - 1;
+    double* dst = lane.out.column(w);
+    if (lane.cursor < lane.in.cols && key == lane.in.at(0, lane.cursor)) {
+        // A plain copy of the value rows: no arithmetic, so bits are kept.
+        std::memcpy(dst + 1, lane.in.column(lane.cursor) + 1, sizeof(double) * size_t(value_rows));
+        ++lane.cursor;
+    } else {
+        for (int32_t r = 1; r <= value_rows; ++r)
+            dst[r] = lane.missing;
+    }
 }
 
-// Fill of one output from its input: output column w takes the value rows of
-// the input column at the cursor when that column's key equals the merged key
-// (ordered equality: a NaN key matches nothing); the cursor moves only on a
-// match. Every other output column receives `missing` in its value rows.
-void fill(const DoubleMatrix& out, const DoubleMatrix& in, double missing) {
-    const int32_t value_rows = out.rows - 1;
-    int32_t cursor = 0;
-    for (int32_t w = 0; w < out.cols; ++w) {
-        double* dst = out.column(w);
-        if (cursor < in.cols && dst[0] == in.at(0, cursor)) {
-            // A plain copy of the value rows: no arithmetic, so bits are kept.
-            std::memcpy(dst + 1, in.column(cursor) + 1, sizeof(double) * size_t(value_rows));
-            ++cursor;
-        } else {
-            for (int32_t r = 1; r <= value_rows; ++r)
-                dst[r] = missing;
+// Writing pass of the merge and the fill, in one sweep over the output
+// columns: the w-th merged key goes into row 0 of column w of every output,
+// and each output's value rows of that column are filled at once, while the
+// column is at hand. The fill of a column depends only on its key and on the
+// columns before it, so this gives the same outputs as filling afterwards.
+void write_and_fill(const DoubleMatrix& a, const DoubleMatrix& b, Lane (&lanes)[4]) {
+    int32_t w = 0;
+    merge_keys(a, b, [&](double key) {
+        for (Lane& lane : lanes) {
+            lane.out.at(0, w) = key;
+            fill_column(lane, w, key);
         }
-    }
+        ++w;
+    });
 }
 
 // ---- Entry -------------------------------------------------------------------
@@ -220,18 +231,19 @@ MEX_ENTRY mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]
 
         for (int k = 0; k < 4; ++k)
             mxSetCell_700(lists[k], i, mxCreateDoubleMatrix_700(out_rows[k], m, mxREAL));
-        DoubleMatrix out[4];
+        Lane lanes[4];
         for (int k = 0; k < 4; ++k)
-            out[k] = DoubleMatrix{mxGetPr(mxGetCell_700(lists[k], i)), out_rows[k], m};
-
-        write_merged(a, b, out);
-        if (m == 0) continue;
-        if (v > 0) {
+            lanes[k] = Lane{DoubleMatrix{mxGetPr(mxGetCell_700(lists[k], i)), out_rows[k], m},
+                            DoubleMatrix{nullptr, 0, 0}, 0.0, 0};
+        if (m > 0 && v > 0) {
             const double nan = mxGetNaN();
-            fill(out[0], entry_view(prhs[0], i, v + 1), nan);
-            fill(out[1], entry_view(prhs[1], i, v + 1), nan);
+            lanes[0].in = entry_view(prhs[0], i, v + 1);
+            lanes[1].in = entry_view(prhs[1], i, v + 1);
+            lanes[0].missing = nan;
+            lanes[1].missing = nan;
         }
-        fill(out[2], a, 0.0);
-        fill(out[3], b, 0.0);
+        lanes[2].in = a;
+        lanes[3].in = b;
+        write_and_fill(a, b, lanes);
     }
 }
