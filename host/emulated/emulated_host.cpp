@@ -34,20 +34,22 @@ enum class Origin { Harness, Plugin };
 } // namespace
 
 struct mxArray_tag {
+    // What every host call reads comes first, within one cache line: the
+    // handle check, the class, the data address and the entries.
     uint64_t magic = kMagic;
+    unsigned char* block = nullptr; // guard, data, guard
     mxClassID cls = mxDOUBLE_CLASS;
+    Origin origin = Origin::Harness;
+    bool dead = false; // destroyed by the plug-in; kept until the call ends
     bool complex = false;
     bool sparse = false;
-    bool dead = false; // destroyed by the plug-in; kept until the call ends
-    Origin origin = Origin::Harness;
+    std::vector<mxArray*> cells; // entries of a cell array (null: never set)
     int serial = 0;              // creation number within a call (plug-in arrays)
     std::vector<int> dims{0, 0}; // at least two
     size_t elem_size = 8;
-    size_t data_bytes = 0;          // real part (and imaginary part, when complex)
-    unsigned char* block = nullptr; // guard, data, guard
-    std::vector<mxArray*> cells;    // entries of a cell array (null: never set)
-    mxArray* parent = nullptr;      // the created cell that holds this array
-    int held = 0;                   // times reached from the output slots (end of a call)
+    size_t data_bytes = 0;     // real part (and imaginary part, when complex)
+    mxArray* parent = nullptr; // the created cell that holds this array
+    int held = 0;              // times reached from the output slots (end of a call)
 
     unsigned char* data() const { return block + kGuard; }
     size_t elements() const {
