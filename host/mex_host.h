@@ -23,8 +23,10 @@
 
 #include "views.h"
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 #if defined(HOST_MATLAB) + defined(HOST_OCTAVE) + defined(HOST_EMULATED) != 1
 #error "define exactly one of HOST_MATLAB, HOST_OCTAVE, HOST_EMULATED"
@@ -136,11 +138,24 @@ inline bool is_plain_matrix(const mxArray* a) {
     return !a || (is_real_double(a) && mxGetNumberOfDimensions_700(a) == 2);
 }
 
-inline int32_t rows_of(const mxArray* a) {
-    return mxGetDimensions_700(a)[0];
-}
-inline int32_t cols_of(const mxArray* a) {
-    return mxGetDimensions_700(a)[1];
+// Reports a fault of the caller's input with the identifier
+// "<plugin>:<reason>" and a formatted message. Does not return: the host's
+// error call ends the call. The message is formatted into fixed buffers, so
+// nothing with a destructor is alive when the host unwinds.
+[[noreturn]] inline void reject(const char* plugin, const char* reason, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+inline void reject(const char* plugin, const char* reason, const char* format, ...) {
+    char id[96];
+    std::snprintf(id, sizeof id, "%s:%s", plugin, reason);
+    char message[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    mexErrMsgIdAndTxt(id, "%s", message);
+    for (;;) {
+    }
 }
 
 } // namespace mexhost

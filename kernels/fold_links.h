@@ -133,23 +133,7 @@ template <bool kLast> void fold_bucket(const DoubleMatrix& bucket, const DoubleM
 
 // ---- Entry -------------------------------------------------------------------
 
-// Reports a fault of the caller's input as "<plug-in>:<reason>". Does not
-// return: the host's error call ends the call.
-[[noreturn]] inline void reject(const char* plugin, const char* reason, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-inline void reject(const char* plugin, const char* reason, const char* format, ...) {
-    char id[96];
-    std::snprintf(id, sizeof id, "%s:%s", plugin, reason);
-    char message[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    mexErrMsgIdAndTxt(id, "%s", message);
-    for (;;) {
-    }
-}
+using mexhost::reject;
 
 // A bucket list of the host, viewed as a CellList: entry i is fetched
 // through the host (cell, then data); its column count is the caller's count

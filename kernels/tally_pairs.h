@@ -373,24 +373,7 @@ inline DoubleMatrix fetch_records(const void* context, int32_t g) {
     return DoubleMatrix{data, h.n, m};
 }
 
-// Reports bad input as "<plugin>:<reason>" with a formatted message; does
-// not return. The message is formatted here into a fixed buffer (nothing
-// with a destructor may be alive when the host's error call unwinds).
-[[noreturn]] inline void reject(const char* plugin, const char* reason, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-inline void reject(const char* plugin, const char* reason, const char* format, ...) {
-    char id[64];
-    std::snprintf(id, sizeof id, "%s:%s", plugin, reason);
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    mexErrMsgIdAndTxt(id, "%s", text);
-    for (;;) {
-    }
-}
+using mexhost::reject;
 
 // Why a scalar input cannot be read as a number, or null when it can.
 inline const char* not_a_number(const mxArray* a) {
