@@ -59,6 +59,47 @@ inline int32_t class_column(double c) {
     return c < 1.0 ? 0 : static_cast<int32_t>(c - 1.0);
 }
 
+// The walk over the records shared by both loop nests, in loop order: the
+// host's NaN test of every record, the masked variant's skip of NaN
+// records, and the partner check (a partner that names no entry ends the walk
+// before any of the record's pairs). `visit(g, d, rec, n, nan_record)` takes
+// every other record and returns false to end the walk at a class number
+// above r.
+struct Record {
+    int32_t g;          // its entry
+    int32_t d;          // its partner's entry
+    const double* data; // its n values
+    int32_t n;
+    bool nan_record;
+};
+
+template <Variant V, class IsNaN, class Visit>
+Status walk_records(const DoubleMatrix& W, const CellList& records, IsNaN is_nan, Visit visit) {
+    const int32_t G = W.cols;
+    Status status;
+    for (int32_t g = 0; g < G; ++g) {
+        const DoubleMatrix E = records[g];
+        for (int32_t j = 0; j < E.cols; ++j) {
+            const double* const rec = E.column(j);
+            const bool nan_record = is_nan(rec[1]);
+            if (V == Variant::masked && nan_record) continue;
+            if (!names_entry(rec[0], G)) {
+                status.code = Status::bad_partner;
+                status.entry = g;
+                status.record = j;
+                status.partner = rec[0];
+                return status;
+            }
+            const int32_t d = static_cast<int32_t>(rec[0]) - 1;
+            if (!visit(Record{g, d, rec, E.rows, nan_record})) {
+                status.code = Status::misspecified;
+                return status;
+            }
+        }
+    }
+    return status;
+}
+
 // The loop nest as written: every record walks all K x K pairs of R. It is
 // the path for every call the planned path below does not take (a class
 // number above r, more contributing pairs or classes than a plan holds).
@@ -78,50 +119,31 @@ Status tally_each_pair(const DoubleMatrix& W, const CellList& records, const Dou
                        int32_t r, const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
                        ReadSwitch read_switch) {
     const int32_t K = W.rows;
-    const int32_t G = W.cols;
     const double limit = static_cast<double>(r);
-    Status status;
-    for (int32_t g = 0; g < G; ++g) {
-        const DoubleMatrix E = records[g];
-        const int32_t n = E.rows;
-        const double* const wg = W.column(g);
-        for (int32_t j = 0; j < E.cols; ++j) {
-            const double* const rec = E.column(j);
-            const bool nan_record = is_nan(rec[1]);
-            if (V == Variant::masked && nan_record) continue;
-            if (!names_entry(rec[0], G)) {
-                status.code = Status::bad_partner;
-                status.entry = g;
-                status.record = j;
-                status.partner = rec[0];
-                return status;
-            }
-            const int32_t d = static_cast<int32_t>(rec[0]) - 1;
-            const double* const wd = W.column(d);
-            for (int32_t k1 = 0; k1 < K; ++k1) {
-                for (int32_t k2 = 0; k2 < K; ++k2) {
-                    const double c = R.at(k1, k2);
-                    if (!(c > 0.0)) continue;
-                    if (c > limit) {
-                        status.code = Status::misspecified;
-                        return status;
-                    }
-                    double* const t = tally.column(class_column(c));
-                    if (!nan_record) {
-                        const double w = wg[k1] * wd[k2];
-                        for (int32_t i = 0; i < n - 1; ++i)
-                            t[i] += w * rec[i + 1];
-                    } else {
-                        const double p = read_switch() != 0.0
-                                             ? ((F.at(1, g) * wg[k1]) * F.at(0, d)) * wd[k2]
-                                             : wg[k1] * wd[k2];
-                        t[n - 1] -= p;
-                    }
+    return walk_records<V>(W, records, is_nan, [&](const Record& x) {
+        const double* const wg = W.column(x.g);
+        const double* const wd = W.column(x.d);
+        const int32_t n = x.n;
+        for (int32_t k1 = 0; k1 < K; ++k1) {
+            for (int32_t k2 = 0; k2 < K; ++k2) {
+                const double c = R.at(k1, k2);
+                if (!(c > 0.0)) continue;
+                if (c > limit) return false;
+                double* const t = tally.column(class_column(c));
+                if (!x.nan_record) {
+                    const double w = wg[k1] * wd[k2];
+                    for (int32_t i = 0; i < n - 1; ++i)
+                        t[i] += w * x.data[i + 1];
+                } else {
+                    const double p = read_switch() != 0.0
+                                         ? ((F.at(1, x.g) * wg[k1]) * F.at(0, x.d)) * wd[k2]
+                                         : wg[k1] * wd[k2];
+                    t[n - 1] -= p;
                 }
             }
         }
-    }
-    return status;
+        return true;
+    });
 }
 
 // The contributing pairs of R (class number above 0), found once per call
@@ -294,51 +316,35 @@ template <Variant V, class IsNaN, class ReadSwitch>
 Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const CellList& records,
                      const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
                      ReadSwitch read_switch) {
-    const int32_t G = W.cols;
     double weight[PairPlan::kMaxPairs];
-    Status status;
-    for (int32_t g = 0; g < G; ++g) {
-        const DoubleMatrix E = records[g];
-        const int32_t n = E.rows;
-        const double* const wg = W.column(g);
-        for (int32_t j = 0; j < E.cols; ++j) {
-            const double* const rec = E.column(j);
-            const bool nan_record = is_nan(rec[1]);
-            if (V == Variant::masked && nan_record) continue;
-            if (!names_entry(rec[0], G)) {
-                status.code = Status::bad_partner;
-                status.entry = g;
-                status.record = j;
-                status.partner = rec[0];
-                return status;
+    return walk_records<V>(W, records, is_nan, [&](const Record& x) {
+        const double* const wg = W.column(x.g);
+        const double* const wd = W.column(x.d);
+        const int32_t n = x.n;
+        if (!x.nan_record) {
+            for (int32_t p = 0; p < plan.pairs; ++p)
+                weight[p] = wg[plan.k1[p]] * wd[plan.k2[p]];
+            for (int32_t c = 0; c < plan.columns; ++c) {
+                const int32_t first = plan.start[c];
+                add_column(tally.column(plan.column[c]), x.data + 1, weight + first,
+                           plan.start[c + 1] - first, n - 1);
             }
-            const int32_t d = static_cast<int32_t>(rec[0]) - 1;
-            const double* const wd = W.column(d);
-            if (!nan_record) {
-                for (int32_t p = 0; p < plan.pairs; ++p)
-                    weight[p] = wg[plan.k1[p]] * wd[plan.k2[p]];
-                for (int32_t c = 0; c < plan.columns; ++c) {
-                    const int32_t first = plan.start[c];
-                    add_column(tally.column(plan.column[c]), rec + 1, weight + first,
-                               plan.start[c + 1] - first, n - 1);
+        } else if (V == Variant::full) {
+            const double fg = F.at(1, x.g);
+            const double fd = F.at(0, x.d);
+            for (int32_t c = 0; c < plan.columns; ++c) {
+                double* const last = tally.column(plan.column[c]) + (n - 1);
+                double acc = *last;
+                for (int32_t p = plan.start[c]; p < plan.start[c + 1]; ++p) {
+                    const double a = wg[plan.k1[p]];
+                    const double b = wd[plan.k2[p]];
+                    acc -= read_switch() != 0.0 ? ((fg * a) * fd) * b : a * b;
                 }
-            } else if (V == Variant::full) {
-                const double fg = F.at(1, g);
-                const double fd = F.at(0, d);
-                for (int32_t c = 0; c < plan.columns; ++c) {
-                    double* const last = tally.column(plan.column[c]) + (n - 1);
-                    double acc = *last;
-                    for (int32_t p = plan.start[c]; p < plan.start[c + 1]; ++p) {
-                        const double a = wg[plan.k1[p]];
-                        const double b = wd[plan.k2[p]];
-                        acc -= read_switch() != 0.0 ? ((fg * a) * fd) * b : a * b;
-                    }
-                    *last = acc;
-                }
+                *last = acc;
             }
         }
-    }
-    return status;
+        return true;
+    });
 }
 
 // The pair tally of one call (see tally_each_pair for the inputs and the
