@@ -17,16 +17,16 @@
 // elements [0] and [1] only.
 //
 // Kernels never include a host header: they work on the views declared in
-// views.h, which this header also brings in for the entry code.
+// kernels/views.h and check their inputs through the accessor below.
 #ifndef MEX_HOST_H
 #define MEX_HOST_H
 
+#include "checks.h"
 #include "views.h"
 
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <cstdlib>
 
 #if defined(HOST_MATLAB) + defined(HOST_OCTAVE) + defined(HOST_EMULATED) != 1
 #error "define exactly one of HOST_MATLAB, HOST_OCTAVE, HOST_EMULATED"
@@ -68,17 +68,11 @@ struct Dims700 {
     int operator[](int i) const { return d[i]; }
 };
 
-[[noreturn]] inline void too_large(long long value) {
-    mexErrMsgIdAndTxt("mexhost:dimensionTooLarge",
-                      "An array dimension of %lld exceeds the largest size this plug-in "
-                      "supports (2147483647)",
-                      value);
-    for (;;) {
-    }
-}
+[[noreturn]] void report(const checks::Fault& fault);
 
 inline int narrow(mwSize value) {
-    if (value > static_cast<mwSize>(INT_MAX) || value < 0) too_large(static_cast<long long>(value));
+    if (value > static_cast<mwSize>(INT_MAX) || value < 0)
+        report(checks::dimension_too_large(static_cast<long long>(value)));
     return static_cast<int>(value);
 }
 
@@ -123,39 +117,48 @@ inline mxArray* mxCreateNumericMatrix_700(int rows, int cols, mxClassID cls, mxC
 // symbol local; this makes mexFunction visible even under -fvisibility=hidden.
 #define MEX_ENTRY extern "C" __attribute__((visibility("default"))) void
 
-// Helpers shared by the entry code of every plug-in; they use only the
-// operations above.
 namespace mexhost {
 
-// A real, full (not sparse) double matrix.
-inline bool is_real_double(const mxArray* a) {
-    return mxIsDouble(a) && !mxIsComplex(a) && !mxIsSparse(a);
+// The one error path of the entry code: the fault's message through the
+// host's error call, with its identifier when it has one. The error call
+// does not return; should a host ever return from it, the plug-in stops
+// rather than run on with input it refused.
+[[noreturn]] inline void report(const checks::Fault& fault) {
+    if (fault.id[0])
+        mexErrMsgIdAndTxt(fault.id, "%s", fault.message);
+    else
+        mexErrMsgTxt(fault.message);
+    std::abort();
 }
 
-// True for a real double matrix of two dimensions, and for a cell entry that
-// was never set (the host hands out null for it; it reads as []).
-inline bool is_plain_matrix(const mxArray* a) {
-    return !a || (is_real_double(a) && mxGetNumberOfDimensions_700(a) == 2);
-}
+// The input checks' view of the host's arrays (see kernels/checks.h). Each
+// member is one host call, or the untraced type queries, so the checks make
+// exactly the calls they name, in their order.
+struct Access {
+    using Arg = const mxArray*;
 
-// Reports a fault of the caller's input with the identifier
-// "<plugin>:<reason>" and a formatted message. Does not return: the host's
-// error call ends the call. The message is formatted into fixed buffers, so
-// nothing with a destructor is alive when the host unwinds.
-[[noreturn]] inline void reject(const char* plugin, const char* reason, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-inline void reject(const char* plugin, const char* reason, const char* format, ...) {
-    char id[96];
-    std::snprintf(id, sizeof id, "%s:%s", plugin, reason);
-    char message[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    mexErrMsgIdAndTxt(id, "%s", message);
-    for (;;) {
+    checks::Kind kind(Arg a) const {
+        checks::Kind k;
+        k.present = a != nullptr;
+        if (!a) return k;
+        k.is_double = mxIsDouble(a);
+        k.complex = mxIsComplex(a);
+        k.sparse = mxIsSparse(a);
+        k.ndims = mxGetNumberOfDimensions_700(a);
+        return k;
     }
+    bool is_empty(Arg a) const { return mxIsEmpty(a); }
+    bool is_cell(Arg a) const { return mxIsCell(a); }
+    auto dims(Arg a) const { return mxGetDimensions_700(a); }
+    uint64_t numel(Arg a) const { return mxGetNumberOfElements(a); }
+    Arg cell(Arg list, int32_t i) const { return mxGetCell_700(list, i); }
+    double scalar(Arg a) const { return mxGetScalar(a); }
+    double* data(Arg a) const { return mxGetPr(a); }
+};
+
+// Reports a fault when a check raised one.
+inline void require(const checks::Fault& fault) {
+    if (fault) report(fault);
 }
 
 } // namespace mexhost

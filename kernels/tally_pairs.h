@@ -1,6 +1,6 @@
 // The pair tally shared by tally_pairs_full and tally_pairs_masked: the loop
-// nest (a kernel on views, with the variant as a template parameter) and the
-// entry code that checks the inputs, creates the tally and reports errors.
+// nest on views, with the variant (Full or Masked below) as a template
+// parameter, and the input checks both bindings share.
 //
 // Records: column j of entry g of the record list is one record, with
 //   E(0, j)         the partner's index value (d = its truncation - 1),
@@ -17,21 +17,48 @@
 // to its tally element at once, in loop order (entries, records, k1, k2,
 // rows); the plug-ins are compiled with -ffp-contract=off so that no fused
 // multiply-add changes a result.
+//
+// The kernel reaches the record list and the host's services through an
+// `io` policy, which each binding implements over its own storage:
+//   DoubleMatrix records(int32_t g)  entry g of the record list, viewed with
+//                                    n rows and its own columns;
+//   bool is_nan(double x)            the NaN test of a record's marker;
+//   double read_switch()             F_switch (full variant), read afresh
+//                                    for every contributing pair of a NaN
+//                                    record, after its class check;
+//   void poll()                      lets a long call be interrupted.
 #ifndef KERNELS_TALLY_PAIRS_H
 #define KERNELS_TALLY_PAIRS_H
 
-#include "mex_host.h"
+#include "checks.h"
+#include "views.h"
 
 #include <climits>
-#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 
 namespace tally_pairs {
 
-enum class Variant { full, masked };
+// ---- Variants ----------------------------------------------------------------
+
+struct Full {
+    static constexpr const char* name = "tally_pairs_full";
+    static constexpr int inputs = 6;
+    static constexpr const char* list_name = "S_out";
+    static constexpr const char* not_a_cell = "Second Arg: S_out needs to be a cell array";
+    static constexpr bool nan_records = true; // they subtract from a last tally row
+};
+
+struct Masked {
+    static constexpr const char* name = "tally_pairs_masked";
+    static constexpr int inputs = 4;
+    static constexpr const char* list_name = "T_out";
+    static constexpr const char* not_a_cell = "Second Arg: T_out needs to be a cell array";
+    static constexpr bool nan_records = false; // they are skipped whole
+};
+
+inline constexpr const char* kMisspecified = "Misspecification: R[k1,k2] > r\n";
 
 // ---- Kernel ------------------------------------------------------------------
 
@@ -40,9 +67,10 @@ enum class Variant { full, masked };
 struct Status {
     enum Code { ok, misspecified, bad_partner };
     Code code = ok;
-    int32_t entry = 0;  // bad_partner: the entry (from 0) ...
-    int32_t record = 0; // ... and the record (from 0) that holds it,
-    double partner = 0; // and its index value as given
+    int32_t entry = 0;       // bad_partner: the entry (from 0) ...
+    int32_t record = 0;      // ... and the record (from 0) that holds it,
+    double partner = 0;      // and its index value as given,
+    int32_t entry_count = 0; // which had to lie in 1..G
 };
 
 // True when an index value truncates to an entry from 1 to `count`. The test
@@ -60,11 +88,10 @@ inline int32_t class_column(double c) {
 }
 
 // The walk over the records shared by both loop nests, in loop order: the
-// host's NaN test of every record, the masked variant's skip of NaN
-// records, and the partner check (a partner that names no entry ends the walk
-// before any of the record's pairs). `visit(g, d, rec, n, nan_record)` takes
-// every other record and returns false to end the walk at a class number
-// above r.
+// NaN test of every record, the masked variant's skip of NaN records, and the
+// partner check (a partner that names no entry ends the walk before any of
+// the record's pairs). `visit(record)` takes every other record and returns
+// false to end the walk at a class number above r.
 struct Record {
     int32_t g;          // its entry
     int32_t d;          // its partner's entry
@@ -73,21 +100,24 @@ struct Record {
     bool nan_record;
 };
 
-template <Variant V, class IsNaN, class Visit>
-Status walk_records(const DoubleMatrix& W, const CellList& records, IsNaN is_nan, Visit visit) {
+template <class V, class Io, class Visit>
+Status walk_records(const DoubleMatrix& W, Io& io, Visit visit) {
     const int32_t G = W.cols;
     Status status;
     for (int32_t g = 0; g < G; ++g) {
-        const DoubleMatrix E = records[g];
+        io.poll();
+        const DoubleMatrix E = io.records(g);
         for (int32_t j = 0; j < E.cols; ++j) {
+            if ((j & 0xff) == 0xff) io.poll();
             const double* const rec = E.column(j);
-            const bool nan_record = is_nan(rec[1]);
-            if (V == Variant::masked && nan_record) continue;
+            const bool nan_record = io.is_nan(rec[1]);
+            if (!V::nan_records && nan_record) continue;
             if (!names_entry(rec[0], G)) {
                 status.code = Status::bad_partner;
                 status.entry = g;
                 status.record = j;
                 status.partner = rec[0];
+                status.entry_count = G;
                 return status;
             }
             const int32_t d = static_cast<int32_t>(rec[0]) - 1;
@@ -103,24 +133,20 @@ Status walk_records(const DoubleMatrix& W, const CellList& records, IsNaN is_nan
 // The loop nest as written: every record walks all K x K pairs of R. It is
 // the path for every call the planned path below does not take (a class
 // number above r, more contributing pairs or classes than a plan holds).
-// `W` is K x G, `R` K x K, `F` 2 x G (full only); `records` holds at least G
-// entries, each viewed with n rows; `tally` is n x r (full) or (n - 1) x r
-// (masked), zero-filled. `is_nan(x)` tests a marker and `read_switch()` reads
-// F_switch; both go to the host, which is why they are parameters: F_switch
-// is read afresh for every contributing pair of a NaN record, after its
-// class check.
+// `W` is K x G, `R` K x K, `F` 2 x G (full only); the record list holds at
+// least G entries, each viewed with n rows; `tally` is n x r (full) or
+// (n - 1) x r (masked), zero-filled.
 //
 // Errors, in loop order: a record whose partner index does not name an entry
 // (every record in the full variant, value records in the masked one) ends
 // the run before any of its pairs; a contributing class number above r ends
 // it at that pair. Terms already added stay in the tally.
-template <Variant V, class IsNaN, class ReadSwitch>
-Status tally_each_pair(const DoubleMatrix& W, const CellList& records, const DoubleMatrix& R,
-                       int32_t r, const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
-                       ReadSwitch read_switch) {
+template <class V, class Io>
+Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
+                       const DoubleMatrix& F, const DoubleMatrix& tally, Io& io) {
     const int32_t K = W.rows;
     const double limit = static_cast<double>(r);
-    return walk_records<V>(W, records, is_nan, [&](const Record& x) {
+    return walk_records<V>(W, io, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         const int32_t n = x.n;
@@ -135,7 +161,7 @@ Status tally_each_pair(const DoubleMatrix& W, const CellList& records, const Dou
                     for (int32_t i = 0; i < n - 1; ++i)
                         t[i] += w * x.data[i + 1];
                 } else {
-                    const double p = read_switch() != 0.0
+                    const double p = io.read_switch() != 0.0
                                          ? ((F.at(1, x.g) * wg[k1]) * F.at(0, x.d)) * wd[k2]
                                          : wg[k1] * wd[k2];
                     t[n - 1] -= p;
@@ -312,12 +338,11 @@ inline void add_column(double* t, const double* x, const double* weight, int32_t
 // pair, then adds weight times value row by row; a NaN record (full variant)
 // reads F_switch once per pair, as the loop nest does, and subtracts its
 // term from the column's last row.
-template <Variant V, class IsNaN, class ReadSwitch>
-Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const CellList& records,
-                     const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
-                     ReadSwitch read_switch) {
+template <class V, class Io>
+Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMatrix& F,
+                     const DoubleMatrix& tally, Io& io) {
     double weight[PairPlan::kMaxPairs];
-    return walk_records<V>(W, records, is_nan, [&](const Record& x) {
+    return walk_records<V>(W, io, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         const int32_t n = x.n;
@@ -329,7 +354,7 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const CellList
                 add_column(tally.column(plan.column[c]), x.data + 1, weight + first,
                            plan.start[c + 1] - first, n - 1);
             }
-        } else if (V == Variant::full) {
+        } else if (V::nan_records) {
             const double fg = F.at(1, x.g);
             const double fd = F.at(0, x.d);
             for (int32_t c = 0; c < plan.columns; ++c) {
@@ -338,7 +363,7 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const CellList
                 for (int32_t p = plan.start[c]; p < plan.start[c + 1]; ++p) {
                     const double a = wg[plan.k1[p]];
                     const double b = wd[plan.k2[p]];
-                    acc -= read_switch() != 0.0 ? ((fg * a) * fd) * b : a * b;
+                    acc -= io.read_switch() != 0.0 ? ((fg * a) * fd) * b : a * b;
                 }
                 *last = acc;
             }
@@ -350,176 +375,171 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const CellList
 // The pair tally of one call (see tally_each_pair for the inputs and the
 // errors): over a plan of R's contributing pairs where one fits, else pair
 // by pair.
-template <Variant V, class IsNaN, class ReadSwitch>
-Status tally(const DoubleMatrix& W, const CellList& records, const DoubleMatrix& R, int32_t r,
-             const DoubleMatrix& F, const DoubleMatrix& tally, IsNaN is_nan,
-             ReadSwitch read_switch) {
+template <class V, class Io>
+Status tally(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r, const DoubleMatrix& F,
+             const DoubleMatrix& tally, Io& io) {
     PairPlan plan;
-    if (plan.build(R, W.rows, r))
-        return tally_planned<V>(plan, W, records, F, tally, is_nan, read_switch);
-    return tally_each_pair<V>(W, records, R, r, F, tally, is_nan, read_switch);
+    if (plan.build(R, W.rows, r)) return tally_planned<V>(plan, W, F, tally, io);
+    return tally_each_pair<V>(W, R, r, F, tally, io);
 }
 
-// ---- Entry -------------------------------------------------------------------
+// ---- Input checks ------------------------------------------------------------
 
-// The record list as the kernel fetches it: entry g through the host, in the
-// order of calls the plug-ins keep (cell and column count, then cell and
-// data), viewed with n rows. An entry never set reads as [] (no columns).
-struct HostRecords {
-    const mxArray* list;
-    int32_t n;
+// The inputs as the kernel reads them.
+struct Inputs {
+    DoubleMatrix W; // K x G
+    DoubleMatrix R; // K x K
+    DoubleMatrix F; // 2 x G (full only)
+    int32_t r;      // classes: the tally's columns
+    int32_t n;      // rows of every record
+    int32_t rows;   // the tally's rows: n (full) or n - 1 (masked)
 };
 
-inline DoubleMatrix fetch_records(const void* context, int32_t g) {
-    const HostRecords& h = *static_cast<const HostRecords*>(context);
-    const mxArray* const e = mxGetCell_700(h.list, g);
-    if (!e) return DoubleMatrix{nullptr, h.n, 0};
-    const int32_t m = mxGetDimensions_700(e)[1];
-    double* const data = mxGetPr(mxGetCell_700(h.list, g));
-    return DoubleMatrix{data, h.n, m};
-}
-
-using mexhost::reject;
-
 // Why a scalar input cannot be read as a number, or null when it can.
-inline const char* not_a_number(const mxArray* a) {
-    if (mxGetNumberOfElements(a) == 0) return "empty";
-    if (mxIsCell(a)) return "a cell array";
+template <class A> const char* not_a_number(A& h, typename A::Arg a) {
+    if (h.numel(a) == 0) return "empty";
+    if (h.is_cell(a)) return "a cell array";
     return nullptr;
 }
 
-// Refuses input that the loop nest would read outside of or misread; called
-// after the argument-count and cell checks, with the values read from the
-// inputs, before the tally exists. Entries without columns are never read
-// and may have any shape.
-template <Variant V>
-void check_inputs(const mxArray* const prhs[], double r_given, int32_t K, int32_t G, int32_t n) {
-    constexpr bool full = V == Variant::full;
-    const char* const plugin = full ? "tally_pairs_full" : "tally_pairs_masked";
-    const char* const list_name = full ? "S_out" : "T_out";
-    const mxArray* const list = prhs[1];
+// Refuses what the loop nest would read outside of or misread, once the
+// arguments' kinds are known and their values read; entries without columns
+// are never read and may have any shape.
+template <class V, class A>
+checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, int32_t K, int32_t G,
+                           int32_t n) {
+    const char* const plugin = V::name;
+    const char* const list_name = V::list_name;
+    const typename A::Arg list = args[1];
 
     if (!(r_given > -1.0 && r_given < 2147483648.0))
-        reject(plugin, "badClassCount",
-               "Input 4 (r) must be a number of classes from 0 to 2147483647, but it is %g",
-               r_given);
+        return checks::reject(plugin, "badClassCount",
+                              "Input 4 (r) must be a number of classes from 0 to 2147483647, but "
+                              "it is %g",
+                              r_given);
     if (n < 2)
-        reject(plugin, "tooFewRows",
-               "Input 2 (%s): entry 1 has %d rows, but every record needs at least 2 (its "
-               "partner index and its marker)",
-               list_name, n);
-    const size_t count = mxGetNumberOfElements(list);
-    if (count < static_cast<size_t>(G))
-        reject(plugin, "tooFewEntries",
-               "Input 2 (%s) has %zu entries, but W has %d columns: every column of W needs an "
-               "entry",
-               list_name, count, G);
+        return checks::reject(plugin, "tooFewRows",
+                              "Input 2 (%s): entry 1 has %d rows, but every record needs at "
+                              "least 2 (its partner index and its marker)",
+                              list_name, n);
+    const uint64_t count = h.numel(list);
+    if (count < static_cast<uint64_t>(G))
+        return checks::reject(plugin, "tooFewEntries",
+                              "Input 2 (%s) has %llu entries, but W has %d columns: every column "
+                              "of W needs an entry",
+                              list_name, static_cast<unsigned long long>(count), G);
     if (static_cast<int64_t>(K) * G > INT32_MAX || static_cast<int64_t>(K) * K > INT32_MAX)
-        reject(plugin, "tooLarge",
-               "Input 1 (W) is %d x %d: W and the %d x %d pairs of R must each hold at most "
-               "2147483647 elements",
-               K, G, K, K);
-    const size_t r_elements = mxGetNumberOfElements(prhs[2]);
-    if (r_elements < static_cast<size_t>(K) * static_cast<size_t>(K))
-        reject(plugin, "tooFewElements",
-               "Input 3 (R) has %zu elements, but W has %d rows: R needs %d x %d", r_elements, K, K,
-               K);
-    if (full) {
-        const size_t f_elements = mxGetNumberOfElements(prhs[4]);
-        if (f_elements < 2 * static_cast<size_t>(G))
-            reject(plugin, "tooFewElements",
-                   "Input 5 (F) has %zu elements, but W has %d columns: F needs 2 x %d", f_elements,
-                   G, G);
+        return checks::reject(plugin, "tooLarge",
+                              "Input 1 (W) is %d x %d: W and the %d x %d pairs of R must each "
+                              "hold at most 2147483647 elements",
+                              K, G, K, K);
+    const uint64_t r_elements = h.numel(args[2]);
+    if (r_elements < static_cast<uint64_t>(K) * static_cast<uint64_t>(K))
+        return checks::reject(plugin, "tooFewElements",
+                              "Input 3 (R) has %llu elements, but W has %d rows: R needs %d x %d",
+                              static_cast<unsigned long long>(r_elements), K, K, K);
+    if (V::nan_records) {
+        const uint64_t f_elements = h.numel(args[4]);
+        if (f_elements < 2 * static_cast<uint64_t>(G))
+            return checks::reject(plugin, "tooFewElements",
+                                  "Input 5 (F) has %llu elements, but W has %d columns: F needs "
+                                  "2 x %d",
+                                  static_cast<unsigned long long>(f_elements), G, G);
     }
     for (int32_t g = 0; g < G; ++g) {
-        const mxArray* const e = mxGetCell_700(list, g);
-        if (!mexhost::is_plain_matrix(e))
-            reject(plugin, "notDouble", "Input 2 (%s): entry %d is not a real double matrix",
-                   list_name, g + 1);
+        const typename A::Arg e = h.cell(list, g);
+        if (!checks::plain_matrix(h.kind(e)))
+            return checks::reject(plugin, "notDouble",
+                                  "Input 2 (%s): entry %d is not a real double matrix", list_name,
+                                  g + 1);
         if (!e) continue;
-        const auto dims = mxGetDimensions_700(e);
+        const auto dims = h.dims(e);
         if (dims[1] == 0) continue;
         if (dims[0] != n)
-            reject(plugin, "rowCount",
-                   "Input 2 (%s): entry %d has %d rows, but entry 1 sets n = %d for every "
-                   "entry",
-                   list_name, g + 1, dims[0], n);
+            return checks::reject(plugin, "rowCount",
+                                  "Input 2 (%s): entry %d has %d rows, but entry 1 sets n = %d "
+                                  "for every entry",
+                                  list_name, g + 1, dims[0], n);
         if (static_cast<int64_t>(n) * dims[1] > INT32_MAX)
-            reject(plugin, "tooLarge",
-                   "Input 2 (%s): entry %d holds %d x %d elements, more than 2147483647", list_name,
-                   g + 1, n, dims[1]);
+            return checks::reject(plugin, "tooLarge",
+                                  "Input 2 (%s): entry %d holds %d x %d elements, more than "
+                                  "2147483647",
+                                  list_name, g + 1, n, dims[1]);
     }
-    const int64_t rows = full ? n : n - 1;
+    const int64_t rows = V::nan_records ? n : n - 1;
     if (rows * static_cast<int32_t>(r_given) > INT32_MAX)
-        reject(plugin, "tooLarge",
-               "The tally of %lld x %d elements would exceed 2147483647 elements",
-               static_cast<long long>(rows), static_cast<int32_t>(r_given));
+        return checks::reject(plugin, "tooLarge",
+                              "The tally of %lld x %d elements would exceed 2147483647 elements",
+                              static_cast<long long>(rows), static_cast<int32_t>(r_given));
+    return {};
 }
 
-// The entry of either plug-in. nlhs is never examined: the tally always goes
-// to plhs[0], which the host offers even when no output is requested.
-template <Variant V> void run(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    constexpr bool full = V == Variant::full;
-    const char* const plugin = full ? "tally_pairs_full" : "tally_pairs_masked";
-    const char* const list_name = full ? "S_out" : "T_out";
-
-    if (nrhs != (full ? 6 : 4)) mexErrMsgTxt("Incorrect number of input arguments");
-    if (!mxIsCell(prhs[1]))
-        mexErrMsgTxt(full ? "Second Arg: S_out needs to be a cell array"
-                          : "Second Arg: T_out needs to be a cell array");
+// Every test before the tally exists, in the order the callers rely on: the
+// argument count, the cell test of the record list (both with their fixed
+// messages), the kinds of the other inputs, the data of W, R, r and F and
+// the sizes of W and of the list's first entry, then the values. nlhs is
+// never examined: the tally always goes to the first output. Fills `in`.
+template <class V, class A>
+checks::Fault check_inputs(A& h, int nrhs, const typename A::Arg* args, Inputs& in) {
+    const char* const plugin = V::name;
+    if (nrhs != V::inputs) return checks::fixed(checks::kInputCount);
+    if (!h.is_cell(args[1])) return checks::fixed(V::not_a_cell);
 
     // The data of W, R and F is read as doubles: anything else would be read
     // in a layout it does not have. r and F_switch are read as scalars.
-    if (!mexhost::is_real_double(prhs[0]))
-        reject(plugin, "notDouble", "Input 1 (W) must be a real double matrix");
-    if (!mexhost::is_real_double(prhs[2]))
-        reject(plugin, "notDouble", "Input 3 (R) must be a real double matrix");
-    if (full && !mexhost::is_real_double(prhs[4]))
-        reject(plugin, "notDouble", "Input 5 (F) must be a real double matrix");
-    if (mxGetNumberOfElements(prhs[1]) == 0)
-        reject(plugin, "noEntries",
-               "Input 2 (%s) has no entries, but its first entry sets the rows of every record",
-               list_name);
-    if (const char* why = not_a_number(prhs[3]))
-        reject(plugin, "badClassCount",
-               "Input 4 (r) must be a number of classes from 0 to 2147483647, but it is %s", why);
-    if (const char* why = full ? not_a_number(prhs[5]) : nullptr)
-        reject(plugin, "badSwitch", "Input 6 (F_switch) must be a number, but it is %s", why);
+    if (!checks::real_double(h.kind(args[0])))
+        return checks::reject(plugin, "notDouble", "Input 1 (W) must be a real double matrix");
+    if (!checks::real_double(h.kind(args[2])))
+        return checks::reject(plugin, "notDouble", "Input 3 (R) must be a real double matrix");
+    if (V::nan_records && !checks::real_double(h.kind(args[4])))
+        return checks::reject(plugin, "notDouble", "Input 5 (F) must be a real double matrix");
+    if (h.numel(args[1]) == 0)
+        return checks::reject(plugin, "noEntries",
+                              "Input 2 (%s) has no entries, but its first entry sets the rows of "
+                              "every record",
+                              V::list_name);
+    if (const char* why = not_a_number(h, args[3]))
+        return checks::reject(plugin, "badClassCount",
+                              "Input 4 (r) must be a number of classes from 0 to 2147483647, but "
+                              "it is %s",
+                              why);
+    if (const char* why = V::nan_records ? not_a_number(h, args[5]) : nullptr)
+        return checks::reject(plugin, "badSwitch",
+                              "Input 6 (F_switch) must be a number, but it is %s", why);
 
-    double* const w_data = mxGetPr(prhs[0]);
-    double* const r_data = mxGetPr(prhs[2]);
-    const double r_given = mxGetScalar(prhs[3]);
-    double* const f_data = full ? mxGetPr(prhs[4]) : nullptr;
-    const auto w_dims = mxGetDimensions_700(prhs[0]);
+    double* const w_data = h.data(args[0]);
+    double* const r_data = h.data(args[2]);
+    const double r_given = h.scalar(args[3]);
+    double* const f_data = V::nan_records ? h.data(args[4]) : nullptr;
+    const auto w_dims = h.dims(args[0]);
     const int32_t K = w_dims[0];
     const int32_t G = w_dims[1];
-    const mxArray* const first = mxGetCell_700(prhs[1], 0);
-    if (!mexhost::is_plain_matrix(first))
-        reject(plugin, "notDouble", "Input 2 (%s): entry 1 is not a real double matrix", list_name);
-    const int32_t n = first ? mxGetDimensions_700(first)[0] : 0;
+    const typename A::Arg first = h.cell(args[1], 0);
+    if (!checks::plain_matrix(h.kind(first)))
+        return checks::reject(plugin, "notDouble",
+                              "Input 2 (%s): entry 1 is not a real double matrix", V::list_name);
+    const int32_t n = first ? h.dims(first)[0] : 0;
 
-    check_inputs<V>(prhs, r_given, K, G, n);
-    const int32_t r = static_cast<int32_t>(r_given);
-    const int32_t rows = full ? n : n - 1;
+    CHECK_OK(check_values<V>(h, args, r_given, K, G, n));
+    in.W = DoubleMatrix{w_data, K, G};
+    in.R = DoubleMatrix{r_data, K, K};
+    in.F = DoubleMatrix{f_data, 2, G};
+    in.r = static_cast<int32_t>(r_given);
+    in.n = n;
+    in.rows = V::nan_records ? n : n - 1;
+    return {};
+}
 
-    plhs[0] = mxCreateDoubleMatrix_700(rows, r, mxREAL);
-    const DoubleMatrix out{mxGetPr(plhs[0]), rows, r};
-
-    const HostRecords host_records{prhs[1], n};
-    const CellList records{&host_records, G, fetch_records};
-    const mxArray* const f_switch = full ? prhs[5] : nullptr;
-    const Status status = tally<V>(
-        DoubleMatrix{w_data, K, G}, records, DoubleMatrix{r_data, K, K}, r,
-        DoubleMatrix{f_data, 2, G}, out, [](double x) { return mxIsNaN(x); },
-        [f_switch] { return mxGetScalar(f_switch); });
-
-    // The tally already stands in plhs[0]; on an error the host discards it.
-    if (status.code == Status::misspecified) mexErrMsgTxt("Misspecification: R[k1,k2] > r\n");
+// The fault a tally run ended with, if any.
+template <class V> checks::Fault status_fault(const Status& status) {
+    if (status.code == Status::misspecified) return checks::fixed(kMisspecified);
     if (status.code == Status::bad_partner)
-        reject(plugin, "badPartner",
-               "Input 2 (%s): entry %d, record %d names partner %g, but partner indices must "
-               "lie from 1 to %d (the columns of W)",
-               list_name, status.entry + 1, status.record + 1, status.partner, G);
+        return checks::reject(V::name, "badPartner",
+                              "Input 2 (%s): entry %d, record %d names partner %g, but partner "
+                              "indices must lie from 1 to %d (the columns of W)",
+                              V::list_name, status.entry + 1, status.record + 1, status.partner,
+                              status.entry_count);
+    return {};
 }
 
 } // namespace tally_pairs

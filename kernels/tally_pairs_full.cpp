@@ -6,11 +6,12 @@
 // class c in 1..r, value records add W(k1, g) * W(k2, d) times their values
 // into rows 1..n-1 of column c of the n x r tally; records whose marker is
 // NaN subtract the pair's weight product (factor-weighted by F unless
-// F_switch is 0) from row n. The loop nest and the entry are shared with
-// tally_pairs_masked (tally_pairs.h).
-#include "tally_pairs.h"
+// F_switch is 0) from row n. The loop nest and its input checks are
+// shared with tally_pairs_masked (tally_pairs.h); the host calls:
+// mex/tally_pairs_entry.h.
+#include "mex/tally_pairs_entry.h"
 
 MEX_ENTRY mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     static_cast<void>(nlhs); // never examined: the tally always goes to plhs[0]
-    tally_pairs::run<tally_pairs::Variant::full>(plhs, nrhs, prhs);
+    tally_pairs::mex_entry<tally_pairs::Full>(plhs, nrhs, prhs);
 }

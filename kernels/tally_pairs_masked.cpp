@@ -5,11 +5,12 @@
 // For every value record of T_out{g} and every pair (k1, k2) that R assigns
 // to a class c in 1..r, adds W(k1, g) * W(k2, d) times the record's values
 // into column c of the (n-1) x r tally. Records whose marker is NaN are
-// skipped whole, their partner index included. The loop nest and the entry
-// are shared with tally_pairs_full (tally_pairs.h).
-#include "tally_pairs.h"
+// skipped whole, their partner index included. The loop nest and its input
+// checks are shared with tally_pairs_full (tally_pairs.h); the host
+// calls: mex/tally_pairs_entry.h.
+#include "mex/tally_pairs_entry.h"
 
 MEX_ENTRY mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     static_cast<void>(nlhs); // never examined: the tally always goes to plhs[0]
-    tally_pairs::run<tally_pairs::Variant::masked>(plhs, nrhs, prhs);
+    tally_pairs::mex_entry<tally_pairs::Masked>(plhs, nrhs, prhs);
 }

@@ -1,6 +1,6 @@
 // Host-free views on which the kernels compute.
-#ifndef MEX_VIEWS_H
-#define MEX_VIEWS_H
+#ifndef KERNELS_VIEWS_H
+#define KERNELS_VIEWS_H
 
 #include <cstdint>
 
@@ -16,15 +16,12 @@ struct DoubleMatrix {
     int64_t elements() const { return static_cast<int64_t>(rows) * cols; }
 };
 
-// An ordered list of matrices, entry i addressed from 0. Entries are fetched
-// on demand through `fetch`, so a list backed by the host costs nothing to
-// build and a list backed by plain memory serves host-free code and tests.
+// An ordered list of matrices in plain memory, entry i addressed from 0.
 struct CellList {
-    const void* context;
+    const DoubleMatrix* entries;
     int32_t count;
-    DoubleMatrix (*fetch)(const void* context, int32_t index);
 
-    DoubleMatrix operator[](int32_t index) const { return fetch(context, index); }
+    const DoubleMatrix& operator[](int32_t index) const { return entries[index]; }
 };
 
 #endif

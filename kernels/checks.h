@@ -1,0 +1,112 @@
+// The vocabulary of input checks that every binding shares.
+//
+// A check looks at arguments through an accessor of its binding (the MEX
+// entries' host calls, or Octave values in the native functions) and, when
+// an input is unfit, returns a Fault: the error identifier and message that
+// the binding then reports through its one error path. The checks of each
+// plug-in are written once (in its kernel header) as templates over that
+// accessor, so both bindings refuse the same inputs with the same words, in
+// the same order.
+//
+// An accessor `A` offers, for its argument handle `A::Arg` (a pointer; null
+// stands for a cell entry that was never set and reads as []):
+//   Kind kind(Arg)                 class, complexity, storage, dimensions
+//                                  (type queries only)
+//   bool is_empty(Arg), is_cell(Arg)
+//   auto dims(Arg)                 [0] rows, [1] columns, as int32_t; refuses
+//                                  a dimension of 2^31 or more itself
+//   uint64_t numel(Arg)
+//   Arg cell(Arg list, int32_t i)  entry i of a cell array, from 0
+//   double scalar(Arg)             the first element, as a double
+//   double* data(Arg)              the elements of a real double array
+#ifndef KERNELS_CHECKS_H
+#define KERNELS_CHECKS_H
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+namespace checks {
+
+// What a check needs to know of an argument's type and shape.
+struct Kind {
+    bool present = true; // false: a cell entry that was never set
+    bool is_double = false;
+    bool complex = false;
+    bool sparse = false;
+    int32_t ndims = 2;
+};
+
+// A real, full (not sparse) double array.
+inline bool real_double(const Kind& k) {
+    return k.present && k.is_double && !k.complex && !k.sparse;
+}
+
+// A real double matrix of two dimensions, or a cell entry never set.
+inline bool plain_matrix(const Kind& k) {
+    return !k.present || (real_double(k) && k.ndims == 2);
+}
+
+// An input fault: `id` empty for the plug-ins' fixed messages, which the MEX
+// entries report without an identifier; "<plugin>:<reason>" otherwise. The
+// text lives in fixed buffers, so a Fault may be alive when the host's error
+// call unwinds without running destructors.
+struct Fault {
+    char id[96] = {};
+    char message[512] = {};
+    bool raised = false;
+
+    explicit operator bool() const { return raised; }
+};
+
+// One of a plug-in's fixed messages.
+inline Fault fixed(const char* message) {
+    Fault f;
+    f.raised = true;
+    std::snprintf(f.message, sizeof f.message, "%s", message);
+    return f;
+}
+
+// A refusal of the caller's input, "<plugin>:<reason>" with a formatted
+// message that names inputs, entries, links and records from 1.
+inline Fault reject(const char* plugin, const char* reason, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+inline Fault reject(const char* plugin, const char* reason, const char* format, ...) {
+    Fault f;
+    f.raised = true;
+    std::snprintf(f.id, sizeof f.id, "%s:%s", plugin, reason);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(f.message, sizeof f.message, format, args);
+    va_end(args);
+    return f;
+}
+
+// The argument-count messages every plug-in shares.
+inline constexpr const char* kInputCount = "Incorrect number of input arguments";
+inline constexpr const char* kOutputCount = "Incorrect number of output arguments";
+
+// A dimension beyond the signed 32-bit range that the kernels count in.
+inline constexpr const char* kDimensionTooLargeId = "mexhost:dimensionTooLarge";
+inline Fault dimension_too_large(long long value) {
+    Fault f;
+    f.raised = true;
+    std::snprintf(f.id, sizeof f.id, "%s", kDimensionTooLargeId);
+    std::snprintf(f.message, sizeof f.message,
+                  "An array dimension of %lld exceeds the largest size this plug-in supports "
+                  "(2147483647)",
+                  value);
+    return f;
+}
+
+} // namespace checks
+
+// Returns the fault from the enclosing check when an expression raised one.
+#define CHECK_OK(expr)                                                                             \
+    do {                                                                                           \
+        ::checks::Fault check_fault_ = (expr);                                                     \
+        if (check_fault_) return check_fault_;                                                     \
+    } while (0)
+
+#endif
