@@ -1,0 +1,233 @@
+// The native Octave binding: the plug-ins as Octave functions that build
+// Octave values directly, with no MEX layer in between.
+//
+// A native function behaves as the MEX file of the same name does in Octave:
+// the same argument-count messages, the same input checks (kernels/*.h,
+// through the accessor below), the same error identifiers and texts (each
+// prefixed with the function's name, as Octave's MEX layer prefixes them),
+// and results equal bit for bit. It differs in what it costs: outputs are
+// written once into memory they then keep, scratch is plain memory, and
+// nothing is copied on return. A long call polls for Ctrl-C, and out of
+// memory becomes Octave's own error; both unwind through the C++ objects
+// that own everything the call allocated.
+#ifndef NATIVE_OCTAVE_H
+#define NATIVE_OCTAVE_H
+
+#include "checks.h"
+#include "views.h"
+
+#include <octave/oct.h>
+
+#include <octave/Cell.h>
+#include <octave/quit.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace native {
+
+// Raises a fault as Octave's MEX layer raises the same fault of a MEX file:
+// "<function>: <message>", with the identifier when there is one; a fixed
+// message ending in a line feed drops it and the traceback.
+[[noreturn]] inline void report(const char* function, const checks::Fault& fault) {
+    if (fault.id[0]) error_with_id(fault.id, "%s: %s", function, fault.message);
+    const size_t len = std::strlen(fault.message);
+    if (len > 0 && fault.message[len - 1] == '\n') {
+        const std::string text(fault.message, len - 1);
+        error("%s: %s\n", function, text.c_str());
+    }
+    error("%s: %s", function, fault.message);
+}
+
+// Dimensions [0] and [1] of a value as signed 32-bit counts.
+struct Dims {
+    int32_t d[2];
+    int32_t operator[](int i) const { return d[i]; }
+};
+
+// The input checks' view of Octave values (see kernels/checks.h). Data that
+// a value does not hold as a plain block of doubles (a scalar, a range, a
+// diagonal matrix) is converted once and kept alive here for the call.
+class Access {
+  public:
+    using Arg = const octave_value*;
+
+    explicit Access(const char* function) : function_(function) {}
+
+    checks::Kind kind(Arg a) const {
+        checks::Kind k;
+        k.present = a != nullptr;
+        if (!a) return k;
+        k.is_double = a->is_double_type();
+        k.complex = a->iscomplex();
+        k.sparse = a->issparse();
+        k.ndims = narrow(a->ndims());
+        return k;
+    }
+    bool is_empty(Arg a) const { return a->isempty(); }
+    bool is_cell(Arg a) const { return a->iscell(); }
+    Dims dims(Arg a) const {
+        const dim_vector dv = a->dims();
+        Dims out{{0, 0}};
+        for (int i = 0; i < dv.ndims(); ++i) {
+            const int32_t v = narrow(dv(i)); // every dimension must fit
+            if (i < 2) out.d[i] = v;
+        }
+        return out;
+    }
+    uint64_t numel(Arg a) const { return static_cast<uint64_t>(a->numel()); }
+    // The entry itself, inside the list's storage, which the argument owns.
+    Arg cell(Arg list, int32_t i) const { return &list->cell_value().data()[i]; }
+    // The first element as a double; of a sparse value its first stored
+    // element, 0 when it stores none.
+    double scalar(Arg a) const {
+        if (a->issparse()) {
+            const void* data = a->mex_get_data();
+            if (!data || a->nnz() == 0) return 0.0;
+            if (a->islogical()) return *static_cast<const bool*>(data);
+            return *static_cast<const double*>(data);
+        }
+        return a->scalar_value(true);
+    }
+    double* data(Arg a) {
+        if (const void* p = a->mex_get_data())
+            return const_cast<double*>(static_cast<const double*>(p));
+        kept_.push_back(a->array_value());
+        return kept_.back().fortran_vec();
+    }
+
+    const char* function() const { return function_; }
+
+  private:
+    int32_t narrow(octave_idx_type value) const {
+        if (value > INT_MAX || value < 0)
+            report(function_, checks::dimension_too_large(static_cast<long long>(value)));
+        return static_cast<int32_t>(value);
+    }
+
+    const char* function_;
+    std::vector<NDArray> kept_;
+};
+
+// A double matrix whose elements the kernel writes before Octave sees it:
+// its memory is adopted by the array that takes it, without a fill pass.
+// Octave stores a 1 x 1 result as a scalar, copying the value, so a matrix
+// becomes an Octave value only once it is written (see `value`).
+class Output {
+  public:
+    Output() = default;
+    Output(int32_t rows, int32_t cols) : rows_(rows), cols_(cols) {
+        const size_t n = static_cast<size_t>(rows) * static_cast<size_t>(cols);
+        double* p = std::allocator<double>().allocate(n);
+        try {
+            array_ = Array<double>(p, dim_vector(rows, cols));
+        } catch (...) {
+            std::allocator<double>().deallocate(p, n);
+            throw;
+        }
+    }
+    DoubleMatrix view() { return DoubleMatrix{array_.fortran_vec(), rows_, cols_}; }
+    octave_value value() const { return octave_value(NDArray(array_)); }
+
+  private:
+    Array<double> array_;
+    int32_t rows_ = 0;
+    int32_t cols_ = 0;
+};
+
+// One output list: entries are created in order, each written by the kernel
+// before the next is created; `finish` stores the last one.
+class OutputList {
+  public:
+    explicit OutputList(int32_t n) : cell_(dim_vector(n, 1)) {}
+
+    DoubleMatrix create(int32_t i, int32_t rows, int32_t cols) {
+        flush();
+        pending_ = Output(rows, cols);
+        at_ = i;
+        return pending_.view();
+    }
+    const Cell& finish() {
+        flush();
+        return cell_;
+    }
+
+  private:
+    void flush() {
+        if (at_ < 0) return;
+        cell_(at_) = pending_.value();
+        pending_ = Output();
+        at_ = -1;
+    }
+
+    Cell cell_;
+    Output pending_;
+    int32_t at_ = -1;
+};
+
+// Zero-filled plain memory for scratch, freed with the object.
+template <class T> class Scratch {
+  public:
+    explicit Scratch(size_t n) : p_(static_cast<T*>(std::calloc(n ? n : 1, sizeof(T)))) {
+        if (!p_) throw std::bad_alloc();
+    }
+    ~Scratch() { std::free(p_); }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    T* get() const { return p_; }
+
+  private:
+    T* p_;
+};
+
+// Runs the body of a native function: Octave's own errors and interrupts
+// pass through; out of memory and any other C++ exception become an Octave
+// error, after the body's objects have freed what they held.
+template <class Body> octave_value_list guarded(Body body) {
+    try {
+        return body();
+    } catch (const octave::execution_exception&) {
+        throw;
+    } catch (const octave::interrupt_exception&) {
+        throw;
+    } catch (const octave::exit_exception&) {
+        throw;
+    } catch (const std::bad_alloc&) {
+        error_with_id("Octave:bad-alloc",
+                      "out of memory or dimension too large for Octave's index type");
+    } catch (const std::exception& e) {
+        error("%s", e.what());
+    }
+}
+
+// The arguments of a call as the checks address them: argument k, or null
+// past the last one (the checks test the count before they look).
+class Args {
+  public:
+    explicit Args(const octave_value_list& args) : count_(args.length()) {
+        for (int k = 0; k < kMax; ++k)
+            p_[k] = k < count_ ? &args(k) : nullptr;
+    }
+    int count() const { return count_; }
+    const octave_value* const* get() const { return p_; }
+
+  private:
+    static constexpr int kMax = 6; // the most any plug-in takes
+    int count_;
+    const octave_value* p_[kMax];
+};
+
+// Lets Ctrl-C end a long call.
+inline void poll() {
+    octave_quit();
+}
+
+} // namespace native
+
+#endif

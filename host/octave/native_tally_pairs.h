@@ -1,0 +1,63 @@
+// tally_pairs_full and tally_pairs_masked as native Octave functions: the
+// loop nest of kernels/tally_pairs.h over the record list in place.
+#ifndef NATIVE_TALLY_PAIRS_H
+#define NATIVE_TALLY_PAIRS_H
+
+#include "native.h"
+#include "tally_pairs.h"
+
+namespace tally_pairs {
+
+// The record list and F_switch as Octave values. F_switch is read when a
+// NaN record first needs it; its value cannot change within the call.
+class NativeIo {
+  public:
+    NativeIo(native::Access& h, const octave_value* list, const octave_value* f_switch, int32_t n)
+        : h_(h), list_(list), f_switch_(f_switch), n_(n) {}
+
+    DoubleMatrix records(int32_t g) {
+        const octave_value* e = h_.cell(list_, g);
+        const int32_t m = h_.dims(e)[1];
+        return DoubleMatrix{m > 0 ? h_.data(e) : nullptr, n_, m};
+    }
+    bool is_nan(double x) const { return x != x; }
+    double read_switch() {
+        if (!switch_read_) {
+            switch_ = h_.scalar(f_switch_);
+            switch_read_ = true;
+        }
+        return switch_;
+    }
+    void poll() const { native::poll(); }
+
+  private:
+    native::Access& h_;
+    const octave_value* list_;
+    const octave_value* f_switch_;
+    int32_t n_;
+    double switch_ = 0.0;
+    bool switch_read_ = false;
+};
+
+// The whole native call of variant V.
+template <class V> octave_value_list native_entry(const octave_value_list& args) {
+    return native::guarded([&] {
+        native::Access h(V::name);
+        const native::Args a(args);
+        Inputs in;
+        if (const checks::Fault f = check_inputs<V>(h, a.count(), a.get(), in))
+            native::report(V::name, f);
+
+        NDArray tally(dim_vector(in.rows, in.r), 0.0);
+        const DoubleMatrix out{tally.fortran_vec(), in.rows, in.r};
+        NativeIo io(h, a.get()[1], V::nan_records ? a.get()[5] : nullptr, in.n);
+        const checks::Fault f =
+            status_fault<V>(tally_pairs::tally<V>(in.W, in.R, in.r, in.F, out, io));
+        if (f) native::report(V::name, f);
+        return octave_value_list(octave_value(tally));
+    });
+}
+
+} // namespace tally_pairs
+
+#endif

@@ -1,0 +1,8 @@
+// tally_pairs_masked as a native Octave function (see native_tally_pairs.h).
+#include "native_tally_pairs.h"
+#include "plugin_help.h"
+
+DEFUN_DLD(tally_pairs_masked, args, nargout, PLUGIN_HELP) {
+    static_cast<void>(nargout); // never examined: the tally is the one output
+    return tally_pairs::native_entry<tally_pairs::Masked>(args);
+}
