@@ -4,25 +4,18 @@
 #ifndef BENCH_SUPPORT_H
 #define BENCH_SUPPORT_H
 
-#include "emulated_host.h"
+#include "support.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace benchsupport {
 
-inline const emu::Plugin& plugin(const std::string& name) {
-    static std::map<std::string, std::unique_ptr<emu::Plugin>> loaded;
-    auto& p = loaded[name];
-    if (!p) p = std::make_unique<emu::Plugin>(emu::plugin_path(name));
-    return *p;
-}
+using support::plugin;
 
 [[noreturn]] inline void die(const std::string& what) {
     std::fprintf(stderr, "benchmark check failed: %s\n", what.c_str());
@@ -41,11 +34,8 @@ inline emu::CallResult call_checked(const emu::Plugin& p, int nlhs,
 // Bitwise comparison of a result with reference values.
 inline void expect_same(const mxArray* got, int rows, int cols, const std::vector<double>& want,
                         const std::string& where) {
-    const emu::Matrix m = emu::read(got);
-    if (m.rows != rows || m.cols != cols) die(where + ": shape differs from the reference");
-    for (size_t i = 0; i < want.size(); ++i)
-        if (!emu::same_double(m.values[i], want[i]))
-            die(where + ": element " + std::to_string(i) + " differs from the reference");
+    const std::string why = support::difference(got, rows, cols, want);
+    if (!why.empty()) die(where + ": " + why);
 }
 
 } // namespace benchsupport

@@ -33,7 +33,7 @@ inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
         c += d.ConsumeIntegralInRange<int>(0, 2) + (d.ConsumeBool() ? 0.5 : 0.0);
     auto l = emu::matrix(v, n, links);
     auto c = emu::matrix(2, N, counts);
-    const auto r = fuzzargs::plugin(name).call(2, {l.get(), c.get()});
+    const auto r = support::plugin(name).call(2, {l.get(), c.get()});
     fuzzargs::check(r);
     if (r.failed) fuzzargs::fail(std::string("valid input refused: ") + r.error_message);
     const auto want = reference::fold_links(links, v, n, counts, N, masked);
@@ -53,7 +53,7 @@ inline int run(const char* name, bool masked, const uint8_t* data, size_t size) 
     if (d.ConsumeBool())
         valid_call(name, masked, d);
     else
-        fuzzargs::call_arbitrary(fuzzargs::plugin(name), d);
+        fuzzargs::call_arbitrary(support::plugin(name), d);
     return 0;
 }
 

@@ -33,7 +33,7 @@ void valid_call(FuzzedDataProvider& d) {
     }
     auto l1 = to_list(t1), l2 = to_list(t2), l3 = to_list(t3), l4 = to_list(t4);
     const auto r =
-        fuzzargs::plugin("align_series").call(4, {l1.get(), l2.get(), l3.get(), l4.get()});
+        support::plugin("align_series").call(4, {l1.get(), l2.get(), l3.get(), l4.get()});
     fuzzargs::check(r);
     if (r.failed) fuzzargs::fail("valid input refused: " + r.error_message);
     const auto want = reference::align_series(t1, t2, t3, t4, v, e, n);
@@ -53,6 +53,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (d.ConsumeBool())
         valid_call(d);
     else
-        fuzzargs::call_arbitrary(fuzzargs::plugin("align_series"), d);
+        fuzzargs::call_arbitrary(support::plugin("align_series"), d);
     return 0;
 }

@@ -3,7 +3,7 @@
 #ifndef FUZZ_ARGS_H
 #define FUZZ_ARGS_H
 
-#include "emulated_host.h"
+#include "support.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -119,19 +119,8 @@ inline void call_arbitrary(const emu::Plugin& p, FuzzedDataProvider& d) {
 
 inline void same(const mxArray* got, const std::vector<double>& want, int rows, int cols,
                  const std::string& where) {
-    if (!got) fail(where + ": missing");
-    const emu::Matrix m = emu::read(got);
-    if (m.rows != rows || m.cols != cols)
-        fail(where + ": size " + std::to_string(m.rows) + "x" + std::to_string(m.cols) +
-             ", reference " + std::to_string(rows) + "x" + std::to_string(cols));
-    for (size_t i = 0; i < want.size(); ++i)
-        if (!emu::same_double(m.values[i], want[i]))
-            fail(where + ": element " + std::to_string(i) + " differs from the reference");
-}
-
-inline const emu::Plugin& plugin(const char* name) {
-    static emu::Plugin p(emu::plugin_path(name));
-    return p;
+    const std::string why = support::difference(got, rows, cols, want);
+    if (!why.empty()) fail(where + ": " + why);
 }
 
 } // namespace fuzzargs

@@ -51,9 +51,9 @@ inline void valid_call(const char* name, bool full, FuzzedDataProvider& d) {
     auto r = emu::scalar(in.r);
     auto F = emu::matrix(2, in.G, in.F);
     auto sw = emu::scalar(in.F_switch);
-    const auto got = full ? fuzzargs::plugin(name).call(
+    const auto got = full ? support::plugin(name).call(
                                 1, {w.get(), list.get(), R.get(), r.get(), F.get(), sw.get()})
-                          : fuzzargs::plugin(name).call(1, {w.get(), list.get(), R.get(), r.get()});
+                          : support::plugin(name).call(1, {w.get(), list.get(), R.get(), r.get()});
     fuzzargs::check(got);
     const auto want = reference::tally_pairs(in, full);
     if (want.misspecified) {
@@ -71,7 +71,7 @@ inline int run(const char* name, bool full, const uint8_t* data, size_t size) {
     if (d.ConsumeBool())
         valid_call(name, full, d);
     else
-        fuzzargs::call_arbitrary(fuzzargs::plugin(name), d);
+        fuzzargs::call_arbitrary(support::plugin(name), d);
     return 0;
 }
 

@@ -171,21 +171,6 @@ class OutputList {
     int32_t at_ = -1;
 };
 
-// Zero-filled plain memory for scratch, freed with the object.
-template <class T> class Scratch {
-  public:
-    explicit Scratch(size_t n) : p_(static_cast<T*>(std::calloc(n ? n : 1, sizeof(T)))) {
-        if (!p_) throw std::bad_alloc();
-    }
-    ~Scratch() { std::free(p_); }
-    Scratch(const Scratch&) = delete;
-    Scratch& operator=(const Scratch&) = delete;
-    T* get() const { return p_; }
-
-  private:
-    T* p_;
-};
-
 // Runs the body of a native function: Octave's own errors and interrupts
 // pass through; out of memory and any other C++ exception become an Octave
 // error, after the body's objects have freed what they held.

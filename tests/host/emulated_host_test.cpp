@@ -1,6 +1,6 @@
 // The emulated host catches every kind of misbehaviour it promises to, and
 // lets a well-behaved call through with its outputs.
-#include "plugin_test.h"
+#include "gtest_support.h"
 
 #include <string>
 

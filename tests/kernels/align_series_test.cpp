@@ -1,6 +1,7 @@
 // align_series through the emulated host, loading build/mex/align_series.mexa64.
 #include "align_series_ref.h"
-#include "plugin_test.h"
+#include "gtest_support.h"
+#include "random_inputs.h"
 
 #include <cmath>
 #include <limits>
@@ -321,27 +322,9 @@ TEST(AlignSeries, CreatesOutputsInOrderAndStoresEachAtOnce) {
     EXPECT_EQ(creations, expected);
 }
 
-// Random lists against the plain reference: keys drawn from a small set with
-// repeats, NaN and signed zeros, so every merge rule is exercised.
+// Random lists against the plain reference (see random_inputs.h).
 TEST(AlignSeries, MatchesTheReferenceOnRandomLists) {
     std::mt19937 rng(12345);
-    const double pool[] = {-0.0, 0.0, 1, 2, 2, 3, 5, 8, NaN};
-    auto random_table = [&](int rows, int cols) {
-        reference::Table t;
-        t.rows = rows;
-        t.cols = cols;
-        std::vector<double> keys;
-        for (int c = 0; c < cols; ++c)
-            keys.push_back(pool[rng() % 9]);
-        if (rng() % 2)
-            std::sort(keys.begin(), keys.end(), [](double a, double b) { return a < b; });
-        for (int c = 0; c < cols; ++c) {
-            t.v.push_back(keys[size_t(c)]);
-            for (int r = 1; r < rows; ++r)
-                t.v.push_back(double(rng() % 100) - 50);
-        }
-        return t;
-    };
     auto to_list = [](const std::vector<reference::Table>& ts) {
         std::vector<ArrayPtr> v;
         for (const auto& t : ts)
@@ -349,19 +332,13 @@ TEST(AlignSeries, MatchesTheReferenceOnRandomLists) {
         return emu::cell_column(std::move(v));
     };
     for (int round = 0; round < 200; ++round) {
-        const int n = int(rng() % 4) + 1, v = int(rng() % 3), e = int(rng() % 3) + 1;
-        std::vector<reference::Table> t1, t2, t3, t4;
-        for (int i = 0; i < n; ++i) {
-            t1.push_back(random_table(v + 1, int(rng() % 5)));
-            t2.push_back(random_table(v + 1, int(rng() % 5)));
-            t3.push_back(random_table(e, int(rng() % 6)));
-            t4.push_back(random_table(e, int(rng() % 6)));
-        }
-        const auto want = reference::align_series(t1, t2, t3, t4, v, e, n);
-        auto r = call4(to_list(t1), to_list(t2), to_list(t3), to_list(t4));
+        const random_inputs::AlignCase c = random_inputs::align(rng);
+        const auto want =
+            reference::align_series(c.in[0], c.in[1], c.in[2], c.in[3], c.v, c.e, c.n);
+        auto r = call4(to_list(c.in[0]), to_list(c.in[1]), to_list(c.in[2]), to_list(c.in[3]));
         ASSERT_OK(r);
         for (int k = 0; k < 4; ++k)
-            for (int i = 0; i < n; ++i) {
+            for (int i = 0; i < c.n; ++i) {
                 const auto& w = want.out[k][size_t(i)];
                 ASSERT_TRUE(
                     same_matrix(entry(r.outputs[size_t(k)].get(), size_t(i)), w.rows, w.cols, w.v))

@@ -1,7 +1,8 @@
 // fold_links_masked and fold_links_full through the emulated host, loading
 // build/mex/fold_links_masked.mexa64 and build/mex/fold_links_full.mexa64.
 #include "fold_links_ref.h"
-#include "plugin_test.h"
+#include "gtest_support.h"
+#include "random_inputs.h"
 
 #include <cmath>
 #include <limits>
@@ -355,39 +356,18 @@ TEST(FoldLinks, RejectsABucketReceivingMoreLinksThanItsCount) {
     EXPECT_TRUE(same_matrix(entry(r.outputs[0].get(), 1), 2, 1, {1, 1}));
 }
 
-// Random valid inputs against the plain reference, bit for bit: ends with
-// fractions, repeated and falling partner ends, NaN and signed zeros among
-// the values, surplus counts, and counts that receive no link.
+// Random valid inputs against the plain reference, bit for bit (see
+// random_inputs.h).
 TEST(FoldLinks, MatchesTheReferenceOnRandomInputs) {
     std::mt19937 rng(20261208);
-    const double pool[] = {-0.0, 0.0, 1, -2.5, 3.25, 1e300, -1e300, 0.1, NaN, 7};
     for (int round = 0; round < 400; ++round) {
         const Variant variant = round % 2 ? kMasked : kFull;
-        const bool masked = variant == kMasked;
-        const int N = int(rng() % 7);
-        const int v = int(rng() % 4) + (masked ? 3 : 2);
-        const int n = N == 0 ? 0 : int(rng() % 25);
-        std::vector<double> links, landed(size_t(2 * N), 0.0);
-        for (int j = 0; j < n; ++j) {
-            const int a = int(rng() % unsigned(N)) + 1, b = int(rng() % unsigned(N)) + 1;
-            const double fraction[] = {0.0, 0.5, 0.999};
-            links.push_back(a + fraction[rng() % 3]);
-            links.push_back(b + fraction[rng() % 3]);
-            for (int r = 2; r < v; ++r)
-                links.push_back(pool[rng() % 10]);
-            const bool taken = !masked || !std::isnan(links[links.size() - size_t(v - 2)]);
-            // The caller's counts may include links the masked variant skips.
-            if (taken || rng() % 2) {
-                landed[size_t(2 * (b - 1))] += 1;
-                landed[size_t(2 * (a - 1) + 1)] += 1;
-            }
-        }
-        for (double& c : landed)
-            c += double(rng() % 4 == 0 ? rng() % 3 : 0);
-        const auto want = reference::fold_links(links, v, n, landed, N, masked);
-        auto r = fold(variant, emu::matrix(v, n, links), emu::matrix(2, N, landed));
+        const random_inputs::FoldCase c = random_inputs::fold(rng, variant == kMasked);
+        const auto want =
+            reference::fold_links(c.links, c.v, c.n, c.counts, c.N, variant == kMasked);
+        auto r = fold(variant, emu::matrix(c.v, c.n, c.links), emu::matrix(2, c.N, c.counts));
         ASSERT_OK(r);
-        for (int i = 0; i < N; ++i) {
+        for (int i = 0; i < c.N; ++i) {
             const auto& w1 = want.by_second[size_t(i)];
             const auto& w2 = want.by_first[size_t(i)];
             ASSERT_TRUE(same_matrix(entry(r.outputs[0].get(), size_t(i)), w1.rows, w1.cols, w1.v))

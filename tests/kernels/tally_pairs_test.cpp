@@ -2,7 +2,8 @@
 // build/mex/tally_pairs_full.mexa64 and build/mex/tally_pairs_masked.mexa64.
 // Every call also passes the host's checks: no leak, no input changed, no
 // write outside an array.
-#include "plugin_test.h"
+#include "gtest_support.h"
+#include "random_inputs.h"
 #include "tally_pairs_ref.h"
 
 #include <algorithm>
@@ -24,10 +25,10 @@ const double NaN = std::numeric_limits<double>::quiet_NaN();
 const double Inf = std::numeric_limits<double>::infinity();
 const char* const kMisspecified = "Misspecification: R[k1,k2] > r\n";
 
-enum Kind { Full, Masked };
+enum Variant { kFull, kMasked };
 
-const char* name_of(Kind kind) {
-    return kind == Full ? "tally_pairs_full" : "tally_pairs_masked";
+const char* name_of(Variant variant) {
+    return variant == kFull ? "tally_pairs_full" : "tally_pairs_masked";
 }
 
 TallyInput make(int K, int G, std::vector<double> W, int n, Records records, std::vector<double> R,
@@ -69,18 +70,18 @@ Inputs arrays_of(const TallyInput& in) {
                   emu::scalar(in.F_switch)};
 }
 
-emu::CallResult call(Kind kind, const Inputs& a, bool trace = false, int nlhs = 1) {
+emu::CallResult call(Variant variant, const Inputs& a, bool trace = false, int nlhs = 1) {
     std::vector<const mxArray*> in = {a.W.get(), a.list.get(), a.R.get(), a.r.get()};
-    if (kind == Full) in.insert(in.end(), {a.F.get(), a.F_switch.get()});
-    return testing_support::plugin(name_of(kind)).call(nlhs, in, -1, trace);
+    if (variant == kFull) in.insert(in.end(), {a.F.get(), a.F_switch.get()});
+    return testing_support::plugin(name_of(variant)).call(nlhs, in, -1, trace);
 }
 
-emu::CallResult call(Kind kind, const TallyInput& in, bool trace = false) {
-    return call(kind, arrays_of(in), trace);
+emu::CallResult call(Variant variant, const TallyInput& in, bool trace = false) {
+    return call(variant, arrays_of(in), trace);
 }
 
-reference::TallyResult reference_of(Kind kind, const TallyInput& in) {
-    return reference::tally_pairs(in, kind == Full);
+reference::TallyResult reference_of(Variant variant, const TallyInput& in) {
+    return reference::tally_pairs(in, variant == kFull);
 }
 
 bool creates(const emu::CallResult& r) {
@@ -90,20 +91,20 @@ bool creates(const emu::CallResult& r) {
 
 TEST(TallyPairs, WorkedExample) {
     const struct {
-        Kind kind;
+        Variant variant;
         double F_switch;
         int nlhs;
         std::vector<double> tally;
     } cases[] = {
-        {Full, 1, 1, {30, 42, -240}},  {Full, 0, 1, {30, 42, -6}},
-        {Full, -0.0, 1, {30, 42, -6}}, {Full, NaN, 1, {30, 42, -240}},
-        {Full, -3, 1, {30, 42, -240}}, {Masked, 1, 1, {30, 42}},
-        {Full, 1, 0, {30, 42, -240}},  {Masked, 1, 0, {30, 42}}, // no output requested
+        {kFull, 1, 1, {30, 42, -240}},  {kFull, 0, 1, {30, 42, -6}},
+        {kFull, -0.0, 1, {30, 42, -6}}, {kFull, NaN, 1, {30, 42, -240}},
+        {kFull, -3, 1, {30, 42, -240}}, {kMasked, 1, 1, {30, 42}},
+        {kFull, 1, 0, {30, 42, -240}},  {kMasked, 1, 0, {30, 42}}, // no output requested
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(name_of(c.kind)) + ", F_switch " + std::to_string(c.F_switch) +
+        SCOPED_TRACE(std::string(name_of(c.variant)) + ", F_switch " + std::to_string(c.F_switch) +
                      ", nlhs " + std::to_string(c.nlhs));
-        auto r = call(c.kind, arrays_of(worked(c.F_switch)), false, c.nlhs);
+        auto r = call(c.variant, arrays_of(worked(c.F_switch)), false, c.nlhs);
         ASSERT_OK(r);
         ASSERT_EQ(r.outputs.size(), 1u);
         EXPECT_TRUE(same_matrix(r.outputs[0].get(), int(c.tally.size()), 1, c.tally));
@@ -127,13 +128,13 @@ TEST(TallyPairs, ClassNumbersSelectColumns) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE("R " + ::testing::PrintToString(c.R) + ", r " + std::to_string(c.r));
-        auto m = call(Masked, four_pairs(c.R, c.r));
+        auto m = call(kMasked, four_pairs(c.R, c.r));
         ASSERT_OK(m);
         EXPECT_TRUE(same_matrix(m.outputs[0].get(), 1, int(c.row.size()), c.row));
         std::vector<double> full; // the full tally's last row stays zero
         for (double v : c.row)
             full.insert(full.end(), {v, 0});
-        auto f = call(Full, four_pairs(c.R, c.r));
+        auto f = call(kFull, four_pairs(c.R, c.r));
         ASSERT_OK(f);
         EXPECT_TRUE(same_matrix(f.outputs[0].get(), 2, int(c.row.size()), full));
     }
@@ -179,10 +180,10 @@ TEST(TallyPairs, RecordsAndShapes) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const int rows = c.in.n;
-        auto m = call(Masked, c.in);
+        auto m = call(kMasked, c.in);
         ASSERT_OK(m);
         EXPECT_TRUE(same_matrix(m.outputs[0].get(), rows - 1, c.columns, c.masked));
-        auto f = call(Full, c.in);
+        auto f = call(kFull, c.in);
         ASSERT_OK(f);
         EXPECT_TRUE(same_matrix(f.outputs[0].get(), rows, c.columns, c.full));
     }
@@ -196,7 +197,7 @@ TEST(TallyPairs, ListsShapedOtherwise) {
     row.push_back(emu::matrix(3, 1, {2, 5, 7}));
     row.push_back(emu::matrix(3, 1, {1, NaN, 0}));
     a.list = emu::cell(1, 2, std::move(row));
-    auto r = call(Full, a);
+    auto r = call(kFull, a);
     ASSERT_OK(r);
     EXPECT_TRUE(same_matrix(r.outputs[0].get(), 3, 1, {30, 42, -240}));
     for (int variant = 0; variant < 2; ++variant) {
@@ -204,7 +205,7 @@ TEST(TallyPairs, ListsShapedOtherwise) {
         entries.push_back(emu::matrix(3, 1, {2, 5, 7}));
         entries.push_back(variant == 0 ? nullptr : emu::zeros(5, 0));
         a.list = emu::cell(2, 1, std::move(entries));
-        r = call(Full, a);
+        r = call(kFull, a);
         ASSERT_OK(r);
         EXPECT_TRUE(same_matrix(r.outputs[0].get(), 3, 1, {30, 42, 0}));
     }
@@ -212,21 +213,21 @@ TEST(TallyPairs, ListsShapedOtherwise) {
 
 TEST(TallyPairs, Misspecification) {
     const struct {
-        Kind kind;
+        Variant variant;
         TallyInput in;
     } cases[] = {
-        {Masked, four_pairs({0, 0, 0, 1}, 0)},
-        {Full, four_pairs({1, 0, 0, 2}, 1)},
-        {Masked, four_pairs({2.5, 0, 0, 0}, 2.9)},
-        {Full, four_pairs({0, 0, 7, 0}, 1, {{1, NaN}})},
+        {kMasked, four_pairs({0, 0, 0, 1}, 0)},
+        {kFull, four_pairs({1, 0, 0, 2}, 1)},
+        {kMasked, four_pairs({2.5, 0, 0, 0}, 2.9)},
+        {kFull, four_pairs({0, 0, 7, 0}, 1, {{1, NaN}})},
     };
     for (const auto& c : cases) {
-        ASSERT_TRUE(reference_of(c.kind, c.in).misspecified);
+        ASSERT_TRUE(reference_of(c.variant, c.in).misspecified);
         // The tally already stands in plhs[0]: the host finds no leak.
-        EXPECT_HOST_ERROR(call(c.kind, c.in), "", kMisspecified);
+        EXPECT_HOST_ERROR(call(c.variant, c.in), "", kMisspecified);
     }
     // The masked variant never examines the pairs of a NaN record.
-    auto r = call(Masked, four_pairs({0, 0, 7, 0}, 1, {{1, NaN}}));
+    auto r = call(kMasked, four_pairs({0, 0, 7, 0}, 1, {{1, NaN}}));
     ASSERT_OK(r);
     EXPECT_TRUE(same_matrix(r.outputs[0].get(), 1, 1, {0}));
 }
@@ -248,7 +249,7 @@ TEST(TallyPairs, FSwitchIsReadPerContributingPairOfNaNRecords) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.R));
-        auto r = call(Full, four_pairs(c.R, 2, {c.records}), true);
+        auto r = call(kFull, four_pairs(c.R, 2, {c.records}), true);
         if (c.error)
             EXPECT_HOST_ERROR(r, "", kMisspecified);
         else
@@ -261,9 +262,9 @@ TEST(TallyPairs, HostCallsInOrder) {
     // The specified calls up to the first entry's dimensions (after the test
     // that r and F_switch are no cell arrays); after the input checks, the
     // tally's creation into the empty slot and the walk of the entries.
-    for (Kind kind : {Full, Masked}) {
-        SCOPED_TRACE(name_of(kind));
-        auto r = call(kind, worked(), true);
+    for (Variant variant : {kFull, kMasked}) {
+        SCOPED_TRACE(name_of(variant));
+        auto r = call(variant, worked(), true);
         ASSERT_OK(r);
         std::vector<std::string> head = {
             "mxIsCell(prhs[1])",        "mxIsCell(prhs[3])",
@@ -271,7 +272,7 @@ TEST(TallyPairs, HostCallsInOrder) {
             "mxGetPr(prhs[2])",         "mxGetScalar(prhs[3])",
             "mxGetPr(prhs[4])",         "mxGetDimensions_700(prhs[0])",
             "mxGetCell_700(prhs[1],0)", "mxGetDimensions_700(prhs[1]{0})"};
-        std::vector<std::string> tail = {kind == Full
+        std::vector<std::string> tail = {variant == kFull
                                              ? "mxCreateDoubleMatrix_700(3,1) -> #1 {slots -}"
                                              : "mxCreateDoubleMatrix_700(2,1) -> #1 {slots -}",
                                          "mxGetPr(#1)"};
@@ -282,7 +283,7 @@ TEST(TallyPairs, HostCallsInOrder) {
                 std::string line = pattern;
                 tail.push_back(line.replace(line.find('*'), 1, g));
             }
-        if (kind == Full) {
+        if (variant == kFull) {
             tail.push_back("mxGetScalar(prhs[5])");
         } else {
             head.erase(head.begin() + 6);
@@ -301,20 +302,20 @@ TEST(TallyPairs, SpecifiedChecksInTheirOrder) {
     auto x = emu::scalar(0);
     const mxArray *b = bad.get(), *c = cell.get(), *s = x.get();
     const struct {
-        Kind kind;
+        Variant variant;
         std::vector<const mxArray*> inputs;
         const char* message;
     } cases[] = {
-        {Full, {b, s, s, s, s}, "Incorrect number of input arguments"},
-        {Full, {b, c, s, s, s, s, s}, "Incorrect number of input arguments"},
-        {Full, {}, "Incorrect number of input arguments"},
-        {Masked, {b, c, s}, "Incorrect number of input arguments"},
-        {Masked, {b, c, s, s, s, s}, "Incorrect number of input arguments"},
-        {Full, {b, s, s, s, s, s}, "Second Arg: S_out needs to be a cell array"},
-        {Masked, {b, b, s, s}, "Second Arg: T_out needs to be a cell array"},
+        {kFull, {b, s, s, s, s}, "Incorrect number of input arguments"},
+        {kFull, {b, c, s, s, s, s, s}, "Incorrect number of input arguments"},
+        {kFull, {}, "Incorrect number of input arguments"},
+        {kMasked, {b, c, s}, "Incorrect number of input arguments"},
+        {kMasked, {b, c, s, s, s, s}, "Incorrect number of input arguments"},
+        {kFull, {b, s, s, s, s, s}, "Second Arg: S_out needs to be a cell array"},
+        {kMasked, {b, b, s, s}, "Second Arg: T_out needs to be a cell array"},
     };
     for (const auto& k : cases) {
-        auto r = testing_support::plugin(name_of(k.kind)).call(1, k.inputs, -1, true);
+        auto r = testing_support::plugin(name_of(k.variant)).call(1, k.inputs, -1, true);
         EXPECT_HOST_ERROR(r, "", k.message);
         EXPECT_FALSE(creates(r));
     }
@@ -420,7 +421,7 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
         SCOPED_TRACE("case " + std::to_string(i + 1));
         Inputs a = arrays_of(worked());
         c.change(a);
-        auto r = call(Full, a, true);
+        auto r = call(kFull, a, true);
         EXPECT_HOST_ERROR(r, *c.reason ? std::string("tally_pairs_full:") + c.reason : "",
                           c.message);
         EXPECT_EQ(creates(r), c.message.find("names partner") != std::string::npos || !*c.reason);
@@ -432,15 +433,15 @@ TEST(TallyPairs, MaskedChecksWhatItReads) {
     // partner index of a NaN record, only those of its value records.
     TallyInput in = worked();
     in.records = {{2, 5, 7, NaN, NaN, 1, 1e300, NaN, 0}, {-Inf, NaN, 1}};
-    auto r = call(Masked, in);
+    auto r = call(kMasked, in);
     ASSERT_OK(r);
     EXPECT_TRUE(same_matrix(r.outputs[0].get(), 2, 1, {30, 42}));
     in.records = {{2, 5, 7}, {1, NaN, 1, 0, 1, 1}};
-    EXPECT_HOST_ERROR(call(Masked, in), "tally_pairs_masked:badPartner",
+    EXPECT_HOST_ERROR(call(kMasked, in), "tally_pairs_masked:badPartner",
                       "Input 2 (T_out): entry 2, record 2 names partner 0, but partner indices "
                       "must lie from 1 to 2 (the columns of W)");
     in.r = 1073741824; // (n - 1) x r = 2^31
-    EXPECT_HOST_ERROR(call(Masked, in), "tally_pairs_masked:tooLarge",
+    EXPECT_HOST_ERROR(call(kMasked, in), "tally_pairs_masked:tooLarge",
                       "The tally of 2 x 1073741824 elements would exceed 2147483647 elements");
 }
 
@@ -474,49 +475,26 @@ TEST(TallyPairs, ExactlyTheSpecifiedOperations) {
         SCOPED_TRACE(c.what);
         EXPECT_NE(c.other, c.tally) << "the case does not tell the orders apart";
         EXPECT_EQ(reference::tally_pairs_full(c.in).v, c.tally);
-        auto r = call(Full, c.in);
+        auto r = call(kFull, c.in);
         ASSERT_OK(r);
         EXPECT_TRUE(same_matrix(r.outputs[0].get(), 2, 1, c.tally));
-        auto m = call(Masked, c.in);
+        auto m = call(kMasked, c.in);
         ASSERT_OK(m);
         EXPECT_TRUE(same_matrix(m.outputs[0].get(), 1, 1, {c.tally[0]}));
     }
 }
 
-// Random valid inputs against the plain reference, bit for bit: class
-// numbers with fractions, zero, negatives, NaN and numbers above r; NaN
-// records; every kind of F_switch.
+// Random valid inputs against the plain reference, bit for bit (see
+// random_inputs.h).
 TEST(TallyPairs, MatchesTheReferenceOnRandomInputs) {
     std::mt19937 rng(4242);
-    const double classes[] = {0, -1, NaN, 0.5, 1, 1.7, 2, 2, 3, 3.5, 1, 2};
-    const double switches[] = {0, -0.0, 1, NaN, 2};
-    auto uniform = [&](double lo, double hi) {
-        return std::uniform_real_distribution<double>(lo, hi)(rng);
-    };
     int errors = 0;
     for (int round = 0; round < 400; ++round) {
-        const int K = int(rng() % 4), G = int(rng() % 4), n = 2 + int(rng() % 4);
-        TallyInput in = make(K, G, {}, n, {}, {}, uniform(0, 4.5), {}, switches[rng() % 5]);
-        for (int i = 0; i < K * G; ++i)
-            in.W.push_back(uniform(-3, 3));
-        for (int i = 0; i < K * K; ++i)
-            in.R.push_back(classes[rng() % 12]);
-        for (double& f : in.F)
-            f = uniform(-2, 2);
-        for (int g = 0; g < std::max(G, 1); ++g) {
-            std::vector<double> e;
-            for (int j = G == 0 ? 0 : int(rng() % 5); j > 0; --j) {
-                e.push_back(1 + int(rng() % unsigned(G)) + uniform(0, 0.99));
-                e.push_back(rng() % 4 == 0 ? NaN : uniform(-10, 10));
-                for (int i = 2; i < n; ++i)
-                    e.push_back(uniform(-10, 10));
-            }
-            in.records.push_back(e);
-        }
-        for (Kind kind : {Full, Masked}) {
-            SCOPED_TRACE(std::string(name_of(kind)) + ", round " + std::to_string(round));
-            const auto want = reference_of(kind, in);
-            auto r = call(kind, in);
+        const TallyInput in = random_inputs::tally(rng);
+        for (Variant variant : {kFull, kMasked}) {
+            SCOPED_TRACE(std::string(name_of(variant)) + ", round " + std::to_string(round));
+            const auto want = reference_of(variant, in);
+            auto r = call(variant, in);
             if (want.misspecified) {
                 ++errors;
                 EXPECT_HOST_ERROR(r, "", kMisspecified);
@@ -574,12 +552,12 @@ TEST(TallyPairs, MatchesTheReferenceOnLargerShapes) {
                 }
                 in.records.push_back(e);
             }
-            for (Kind kind : {Full, Masked}) {
-                SCOPED_TRACE(std::string(name_of(kind)) + ", K " + std::to_string(K) + ", n " +
+            for (Variant variant : {kFull, kMasked}) {
+                SCOPED_TRACE(std::string(name_of(variant)) + ", K " + std::to_string(K) + ", n " +
                              std::to_string(n) + ", r " + std::to_string(shape.r));
-                const auto want = reference_of(kind, in);
+                const auto want = reference_of(variant, in);
                 ASSERT_FALSE(want.misspecified);
-                auto r = call(kind, in);
+                auto r = call(variant, in);
                 ASSERT_OK(r);
                 ASSERT_TRUE(same_matrix(r.outputs[0].get(), want.rows, want.cols, want.v));
             }

@@ -1,25 +1,20 @@
-// Helpers for tests that call the real plug-in files through the emulated host.
-#ifndef PLUGIN_TEST_H
-#define PLUGIN_TEST_H
+// GoogleTest helpers for tests that call the real plug-in files through the
+// emulated host.
+#ifndef GTEST_SUPPORT_H
+#define GTEST_SUPPORT_H
 
-#include "emulated_host.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
-// The plug-in build/mex/<name>.mexa64, loaded once per test program.
-inline const emu::Plugin& plugin(const std::string& name) {
-    static std::map<std::string, std::unique_ptr<emu::Plugin>> loaded;
-    auto& p = loaded[name];
-    if (!p) p = std::make_unique<emu::Plugin>(emu::plugin_path(name));
-    return *p;
-}
+using support::entry;
+using support::plugin;
+using support::raw;
 
 inline std::string joined(const std::vector<std::string>& lines) {
     std::string t;
@@ -27,7 +22,6 @@ inline std::string joined(const std::vector<std::string>& lines) {
         t += "\n  " + l;
     return t;
 }
-
 // The host's checks found nothing: no leak, no changed input, no misuse.
 #define EXPECT_CLEAN(result)                                                                       \
     EXPECT_TRUE((result).clean()) << testing_support::joined((result).violations)
@@ -50,34 +44,13 @@ inline std::string joined(const std::vector<std::string>& lines) {
         EXPECT_EQ((result).error_message, message);                                                \
     } while (0)
 
-// Bitwise equality of a result matrix with expected values (any NaN matches
-// any NaN; -0 and +0 differ).
+// Bitwise equality of a result matrix with expected values: class, sizes
+// and every bit (-0 and +0 differ).
 inline ::testing::AssertionResult same_matrix(const mxArray* actual, int rows, int cols,
                                               const std::vector<double>& expected) {
-    if (!actual) return ::testing::AssertionFailure() << "no array";
-    const emu::Matrix m = emu::read(actual);
-    if (m.rows != rows || m.cols != cols)
-        return ::testing::AssertionFailure()
-               << "size " << m.rows << "x" << m.cols << ", expected " << rows << "x" << cols;
-    for (size_t i = 0; i < expected.size(); ++i)
-        if (!emu::same_double(m.values[i], expected[i]))
-            return ::testing::AssertionFailure()
-                   << "element " << i << " (row " << i % size_t(rows) << ", column "
-                   << i / size_t(rows) << ") is " << m.values[i] << ", expected " << expected[i]
-                   << "; got " << emu::describe(actual);
-    return ::testing::AssertionSuccess();
-}
-
-// Entry i of a cell list result.
-inline const mxArray* entry(const mxArray* list, size_t i) {
-    return emu::entries(list).at(i);
-}
-
-inline std::vector<const mxArray*> raw(const std::vector<emu::ArrayPtr>& arrays) {
-    std::vector<const mxArray*> out;
-    for (const auto& a : arrays)
-        out.push_back(a.get());
-    return out;
+    const std::string why = support::difference(actual, rows, cols, expected);
+    if (why.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << why;
 }
 
 } // namespace testing_support

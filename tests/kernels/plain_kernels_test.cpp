@@ -1,0 +1,172 @@
+// The kernels on plain memory, with no host at all: each family's io policy
+// of kernels/plain_io.h against the reference, bit for bit, and what the
+// kernels ask of their policy.
+#include "plain_io.h"
+#include "random_inputs.h"
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using random_inputs::kNaN;
+
+// Views of reference tables, as a CellList over `views`.
+CellList list_of(const std::vector<reference::Table>& tables, std::vector<DoubleMatrix>& views) {
+    views.clear();
+    for (const auto& t : tables)
+        views.push_back(DoubleMatrix{const_cast<double*>(t.v.data()), t.rows, t.cols});
+    return CellList{views.data(), int32_t(views.size())};
+}
+
+::testing::AssertionResult same(const DoubleMatrix& got, int rows, int cols,
+                                const std::vector<double>& want) {
+    const std::vector<double> values(got.data, got.data + got.elements());
+    const std::string why = support::difference(support::Values{got.rows, got.cols, values},
+                                                support::Values{rows, cols, want});
+    if (why.empty()) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << why;
+}
+
+TEST(PlainKernels, AlignSeriesMatchesTheReference) {
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 300; ++round) {
+        const random_inputs::AlignCase c = random_inputs::align(rng);
+        const auto want =
+            reference::align_series(c.in[0], c.in[1], c.in[2], c.in[3], c.v, c.e, c.n);
+        std::vector<DoubleMatrix> views[4];
+        const CellList lists[4] = {list_of(c.in[0], views[0]), list_of(c.in[1], views[1]),
+                                   list_of(c.in[2], views[2]), list_of(c.in[3], views[3])};
+        const align_series::Shape shape{c.v, c.e, c.n};
+        plain::AlignIo io(lists, shape);
+        align_series::run(shape, io);
+        for (int k = 0; k < 4; ++k)
+            for (int i = 0; i < c.n; ++i) {
+                const auto& w = want.out[k][size_t(i)];
+                ASSERT_TRUE(same(io.out[k].entries[size_t(i)], w.rows, w.cols, w.v))
+                    << "round " << round << ", output " << k + 1 << ", entry " << i + 1;
+            }
+    }
+}
+
+// The variants of a family, as the plug-in tests name them.
+enum Variant { kFull, kMasked };
+
+template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rng) {
+    for (int round = 0; round < 300; ++round) {
+        random_inputs::FoldCase c = random_inputs::fold(rng, masked);
+        const auto want = reference::fold_links(c.links, c.v, c.n, c.counts, c.N, masked);
+        const fold_links::Inputs in{DoubleMatrix{c.links.data(), c.v, c.n}, c.counts.data(), c.N,
+                                    c.v - 1};
+        plain::FoldIo io(in);
+        fold_links::Overflow full;
+        ASSERT_TRUE(plain::fold<V>(in, io, full)) << "round " << round;
+        for (int i = 0; i < c.N; ++i) {
+            const auto& w1 = want.by_second[size_t(i)];
+            const auto& w2 = want.by_first[size_t(i)];
+            ASSERT_TRUE(same(io.out[0].entries[size_t(i)], w1.rows, w1.cols, w1.v))
+                << V::name << ", round " << round << ", output 1, entry " << i + 1;
+            ASSERT_TRUE(same(io.out[1].entries[size_t(i)], w2.rows, w2.cols, w2.v))
+                << V::name << ", round " << round << ", output 2, entry " << i + 1;
+        }
+    }
+}
+
+TEST(PlainKernels, FoldLinksMatchesTheReference) {
+    std::mt19937 rng(20261208);
+    fold_matches_the_reference<fold_links::Full>(false, rng);
+    fold_matches_the_reference<fold_links::Masked>(true, rng);
+}
+
+// A bucket that receives more links than its count ends the filing at that
+// link, before any of it is written.
+TEST(PlainKernels, FoldLinksStopsAtAFullBucket) {
+    std::vector<double> links = {1, 2, 5, 1, 2, 6};
+    const std::vector<double> counts = {0, 2, 1, 0}; // second-end bucket 2 holds one link
+    const fold_links::Inputs in{DoubleMatrix{links.data(), 3, 2}, counts.data(), 2, 2};
+    plain::FoldIo io(in);
+    fold_links::Overflow full;
+    EXPECT_FALSE(plain::fold<fold_links::Full>(in, io, full));
+    EXPECT_EQ(full.link, 1);
+    EXPECT_EQ(full.index, 1);
+    EXPECT_TRUE(full.second_end);
+    EXPECT_EQ(full.capacity, 1);
+    EXPECT_TRUE(same(io.filing(fold_links::by_first, 0), 2, 2, {2, 5, 0, 0}));
+}
+
+template <class V>
+reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* switch_reads) {
+    std::vector<reference::Table> tables;
+    for (const auto& e : in.records)
+        tables.push_back(reference::Table{in.n, int(e.size()) / in.n, e});
+    std::vector<DoubleMatrix> views;
+    const CellList records = list_of(tables, views);
+    const int32_t r = int32_t(in.r);
+    const int32_t rows = V::nan_records ? in.n : in.n - 1;
+    reference::TallyResult out;
+    out.rows = rows;
+    out.cols = r;
+    out.v.assign(size_t(rows) * size_t(r), 0.0);
+    auto W = in.W, R = in.R, F = in.F;
+    plain::TallyIo io(records, in.n, in.F_switch);
+    const tally_pairs::Status status = tally_pairs::tally<V>(
+        DoubleMatrix{W.data(), in.K, in.G}, DoubleMatrix{R.data(), in.K, in.K}, r,
+        DoubleMatrix{F.data(), 2, in.G}, DoubleMatrix{out.v.data(), rows, r}, io);
+    out.misspecified = status.code == tally_pairs::Status::misspecified;
+    if (switch_reads) *switch_reads = io.switch_reads;
+    return out;
+}
+
+TEST(PlainKernels, TallyPairsMatchesTheReference) {
+    std::mt19937 rng(4242);
+    int errors = 0;
+    for (int round = 0; round < 400; ++round) {
+        const reference::TallyInput in = random_inputs::tally(rng);
+        const reference::TallyResult got[2] = {plain_tally<tally_pairs::Full>(in, nullptr),
+                                               plain_tally<tally_pairs::Masked>(in, nullptr)};
+        for (bool full : {true, false}) {
+            const auto want = reference::tally_pairs(in, full);
+            const auto& g = got[full ? 0 : 1];
+            SCOPED_TRACE(std::string(full ? "full" : "masked") + ", round " +
+                         std::to_string(round));
+            ASSERT_EQ(g.misspecified, want.misspecified);
+            if (want.misspecified) {
+                ++errors;
+                continue;
+            }
+            ASSERT_EQ(support::difference(support::Values{g.rows, g.cols, g.v},
+                                          support::Values{want.rows, want.cols, want.v}),
+                      "");
+        }
+    }
+    EXPECT_GT(errors, 20); // both outcomes are exercised
+}
+
+// F_switch is read once for every contributing pair of a NaN record, and
+// never by the masked variant.
+TEST(PlainKernels, TallyPairsReadsFSwitchPerContributingPair) {
+    reference::TallyInput in;
+    in.K = 2;
+    in.G = 1;
+    in.W = {2, 3};
+    in.n = 2;
+    in.records = {{1, kNaN, 1, 4, 1, kNaN}}; // two NaN records, one value record
+    in.R = {1, 0, -1, 2};                    // two contributing pairs
+    in.r = 2;
+    in.F = {1, 1};
+    in.F_switch = 0;
+    int64_t reads = -1;
+    const auto full = plain_tally<tally_pairs::Full>(in, &reads);
+    EXPECT_EQ(reads, 4);
+    EXPECT_EQ(support::difference(support::Values{full.rows, full.cols, full.v},
+                                  support::Values{2, 2, {16, -8, 36, -18}}),
+              "");
+    plain_tally<tally_pairs::Masked>(in, &reads);
+    EXPECT_EQ(reads, 0);
+}
+
+} // namespace
