@@ -1,6 +1,9 @@
 // scanline on patterns of valid items and arbitrary lines. The line, the
 // pattern and the output buffer are allocated at their exact sizes, so any
-// read or write beyond them is a sanitizer report.
+// read or write beyond them is a sanitizer report. Checks: no valid item is
+// taken for a bad one, two runs agree, the form fits the room promised, a
+// pattern without items matches exactly the identical line, and neither the
+// line nor the pattern is written.
 #include "scanline.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -39,12 +42,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const int r1 = scanline(l, p, out1);
     const int r2 = scanline(l, p, out2);
-    if ((r1 != 0 && r1 != 1) || r1 != r2) std::abort();
+    if (r1 == scan_bad_item || r1 != r2) std::abort();
     if (r1 == 1) {
         const size_t n = strnlen(out1, room);
         if (n >= room || n > line.size() + size_t(nitems)) std::abort();
         if (std::strcmp(out1, out2) != 0) std::abort();
     }
+    if (nitems == 0 && (r1 == 1) != (line == pattern)) std::abort();
+    if (nitems == 0 && r1 == 1 && line != out1) std::abort();
     if (std::strcmp(l, line.c_str()) != 0 || std::strcmp(p, pattern.c_str()) != 0) std::abort();
     std::free(l);
     std::free(p);

@@ -40,14 +40,28 @@ constexpr std::size_t max_read = 99999;
 constexpr std::size_t read_buffer_size = 1 << 18;
 static_assert(read_buffer_size >= 2 * max_read, "read buffer too small");
 
-// The current lines as NUL-terminated strings (filled for pairs that are not
-// identical, and for file 1 whenever both inputs share one stream), and their
-// normalised forms: a line plus one byte per pattern item (at most 8 in the
-// table; up to 100 fit) plus the terminator.
-char line1[max_read + 2];
-char line2[max_read + 2];
-char line1mod[100100];
-char line2mod[100100];
+// A line as read: its bytes, newline included when it has one; not
+// NUL-terminated, and it may hold NUL bytes.
+struct line_view {
+    const char* data;
+    std::size_t size;
+};
+
+// The work space of the pattern look-up: the two lines as NUL-terminated
+// strings, as scanline takes them, and their normalised forms (a line plus
+// one byte per pattern item, at most 8 in the table and up to 100 fit, plus
+// the terminator).
+struct lookup_space {
+    char line1[max_read + 2];
+    char line2[max_read + 2];
+    char line1mod[100100];
+    char line2mod[100100];
+};
+lookup_space lookup_work;
+
+// File 1's line when both inputs share one stream: it must outlive the read of
+// file 2's line, which may refill the buffer it was read into.
+char held_line[max_read];
 
 char read_buffer1[read_buffer_size];
 char read_buffer2[read_buffer_size];
@@ -88,9 +102,9 @@ struct reader {
             end += static_cast<std::size_t>(n);
     }
 
-    // Delivers the next line read as *line, *len (valid until the next call):
+    // Delivers the next line read as *line (valid until the next call):
     // returns 1 for a line, 0 at the end of the input, -1 when it cannot be read.
-    int next(const char** line, std::size_t* len) {
+    int next(line_view* line) {
         std::size_t n;
         for (;;) {
             const std::size_t avail = end - pos;
@@ -115,8 +129,7 @@ struct reader {
             }
             refill();
         }
-        *line = data + pos;
-        *len = n;
+        *line = {data + pos, n};
         pos += n;
         seen = 0;
         return 1;
@@ -200,33 +213,70 @@ long long skip_identical(reader& r1, reader& r2) {
     return lines;
 }
 
-// Whether some entry of `special` fits both lines with identical normalised
-// forms. Copies the lines into line1 and line2 for scanline and the report.
-bool tolerated(const char* a, std::size_t na, const char* b, std::size_t nb) {
-    if (a != line1) std::memcpy(line1, a, na);
-    line1[na] = '\0';
-    std::memcpy(line2, b, nb);
-    line2[nb] = '\0';
+// What the pattern look-up found for a pair of lines.
+enum class lookup { differ, tolerated, bad_item };
+
+// Whether some entry of `patterns` fits both lines with identical normalised
+// forms; file 2's line is tried on an entry only after file 1's line fits it.
+// On lookup::bad_item, *bad holds the item character that matching reached.
+lookup look_up(line_view l1, line_view l2, const char* const* patterns, int count,
+               lookup_space& work, char* bad) {
     // A line holding a NUL byte is not a text line any pattern describes.
-    if (std::memchr(line1, '\0', na) != nullptr || std::memchr(line2, '\0', nb) != nullptr)
-        return false;
-    for (const char* pattern : special) {
-        if (scanline(line1, pattern, line1mod) && scanline(line2, pattern, line2mod) &&
-            std::strcmp(line1mod, line2mod) == 0)
-            return true;
+    if (std::memchr(l1.data, '\0', l1.size) != nullptr ||
+        std::memchr(l2.data, '\0', l2.size) != nullptr)
+        return lookup::differ;
+    std::memcpy(work.line1, l1.data, l1.size);
+    work.line1[l1.size] = '\0';
+    std::memcpy(work.line2, l2.data, l2.size);
+    work.line2[l2.size] = '\0';
+    for (int i = 0; i < count; ++i) {
+        const int fits1 = scanline(work.line1, patterns[i], work.line1mod);
+        if (fits1 == scan_bad_item) {
+            *bad = work.line1mod[0];
+            return lookup::bad_item;
+        }
+        if (fits1 == 0) continue;
+        // File 1's line fitted the whole pattern, so every item of it is
+        // valid and file 2's line cannot reach a bad one.
+        const int fits2 = scanline(work.line2, patterns[i], work.line2mod);
+        if (fits2 == 1 && std::strcmp(work.line1mod, work.line2mod) == 0) return lookup::tolerated;
     }
-    return false;
+    return lookup::differ;
 }
 
+void write_difference(std::FILE* report, long long line_number, line_view l1, line_view l2) {
+    std::fprintf(report, "----Difference on line %lld:\n", line_number);
+    std::fwrite(l1.data, 1, l1.size, report);
+    std::fwrite(l2.data, 1, l2.size, report);
+}
+
+// Flushes the report and returns `status`, or 1 when some of the report could
+// not be written: a comparison whose result was lost has not succeeded.
+int finish(std::FILE* report, int status) {
+    if (std::fflush(report) != 0 || std::ferror(report)) {
+        std::fputs(">E maskdiff can't write output\n", stderr);
+        return 1;
+    }
+    return status;
+}
+
+// The report so far goes out before the message that ends the comparison.
 int read_error(int file, std::FILE* report) {
-    std::fflush(report);
+    finish(report, 1);
     std::fprintf(stderr, ">E maskdiff can't read file %d\n", file);
+    return 1;
+}
+
+int bad_item(char item, std::FILE* report) {
+    finish(report, 1);
+    std::fprintf(stderr, "Bad format item %%%c\n", item);
     return 1;
 }
 
 } // namespace
 
-int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::FILE* report) {
+int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::FILE* report,
+                     const char* const* patterns, int count) {
     // The same descriptor twice is one stream: both reads take turns on one
     // reader, and file 1's line is copied out before file 2's read may refill.
     const bool shared = in1.fd >= 0 && in1.fd == in2.fd;
@@ -238,16 +288,14 @@ int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::
     int differences = 0;
     for (;;) {
         if (!shared) line_number += skip_identical(r1, r2);
-        const char* a;
-        const char* b;
-        std::size_t na, nb;
-        const int got1 = r1.next(&a, &na);
+        line_view l1{}, l2{};
+        const int got1 = r1.next(&l1);
         if (got1 < 0) return read_error(1, report);
         if (got1 > 0 && shared) {
-            std::memcpy(line1, a, na);
-            a = line1;
+            std::memcpy(held_line, l1.data, l1.size);
+            l1.data = held_line;
         }
-        const int got2 = r2.next(&b, &nb);
+        const int got2 = r2.next(&l2);
         if (got2 < 0) return read_error(2, report);
 
         if (got1 == 0 || got2 == 0) {
@@ -259,20 +307,20 @@ int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::
         }
 
         ++line_number;
-        if (na == nb && std::memcmp(a, b, na) == 0) continue;
-        if (tolerated(a, na, b, nb)) continue;
+        if (l1.size == l2.size && std::memcmp(l1.data, l2.data, l1.size) == 0) continue;
+        char item;
+        const lookup found = look_up(l1, l2, patterns, count, lookup_work, &item);
+        if (found == lookup::tolerated) continue;
+        if (found == lookup::bad_item) return bad_item(item, report);
 
         if (differences == 5) {
             std::fputs("----And more differences not reported.\n", report);
             break;
         }
-        std::fprintf(report, "----Difference on line %lld:\n", line_number);
-        std::fwrite(line1, 1, na, report);
-        std::fwrite(line2, 1, nb, report);
+        write_difference(report, line_number, l1, l2);
         ++differences;
     }
 
     if (differences == 0) std::fputs("OK\n", report);
-    std::fflush(report);
-    return differences == 0 ? 0 : 1;
+    return finish(report, differences == 0 ? 0 : 1);
 }

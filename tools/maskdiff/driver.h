@@ -24,11 +24,16 @@ constexpr int special_count = 15;
 extern const char* const special[special_count];
 
 // Compares the two inputs line by line and writes the report ("OK", up to five
-// differing pairs, "File N is longer") to `report`. Returns the exit status:
-// 0 when the inputs agree, 1 when they differ or an input cannot be read (the
-// message for that goes to standard error). When both inputs are the same file
-// descriptor, the two line reads alternate on that one stream.
+// differing pairs, "File N is longer") to `report`, trying the `count`
+// patterns of `patterns` (up to 100 items each) in order on every pair of
+// lines that are not identical. Returns the exit status: 0 when the inputs
+// agree, 1 when they differ. It is 1 as well, with a message on standard
+// error, when an input cannot be read (">E maskdiff can't read file N"), when
+// matching reaches a bad item in a pattern ("Bad format item %" and the item
+// character), and when the report cannot be written or flushed (">E maskdiff
+// can't write output"). When both inputs are the same file descriptor, the
+// two line reads alternate on that one stream.
 //
-// Not reentrant: the line buffers are static. The process ends only on a bad
-// pattern item, which the table does not hold.
-int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::FILE* report);
+// Allocates nothing; not reentrant, since its buffers are static.
+int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::FILE* report,
+                     const char* const* patterns = special, int count = special_count);

@@ -1,8 +1,5 @@
 #include "scanline.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 namespace {
 
 bool is_blank(char c) {
@@ -10,11 +7,6 @@ bool is_blank(char c) {
 }
 bool is_digit(char c) {
     return c >= '0' && c <= '9';
-}
-
-[[noreturn]] void bad_item(char item) {
-    std::fprintf(stderr, "Bad format item %%%c\n", item);
-    std::exit(1);
 }
 
 } // namespace
@@ -134,7 +126,8 @@ int scanline(const char* line, const char* pattern, char* out) {
 
         default:
             // Also a second "*" and a pattern that ends inside an item.
-            bad_item(item);
+            out[0] = item;
+            return scan_bad_item;
         }
         ++p;
     }

@@ -5,6 +5,7 @@ and exit statuses, all checked byte for byte.
 Usage: cli_test.py PATH_TO_MASKDIFF
 """
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -72,9 +73,57 @@ CASES = [
     ("stdin twice, a difference", ["-", "-"], b"x\nx\np\nq\n", diff(2, b"p\n", b"q\n"), b"", 1),
 ]
 
+CANT_WRITE = b">E maskdiff can't write output\n"
+
+
+def run_devfull(program, operands, cwd):
+    with open("/dev/full", "wb") as full:
+        return subprocess.run([program] + operands, stdout=full, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, cwd=cwd)
+
+
+def run_closed(program, operands, cwd):
+    return subprocess.run(["sh", "-c", 'exec "$@" >&-', "sh", program] + operands,
+                          stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, cwd=cwd)
+
+
+def run_broken_pipe(program, operands, cwd, ignore_sigpipe=False):
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    preexec = (lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)) if ignore_sigpipe else None
+    try:
+        return subprocess.run([program] + operands, stdout=write_end, stderr=subprocess.PIPE,
+                              stdin=subprocess.DEVNULL, cwd=cwd, preexec_fn=preexec)
+    finally:
+        os.close(write_end)
+
+
+# Standard output that cannot be written: a full device and a closed
+# descriptor fail with the message and status 1, whatever the report says. A
+# reader that has gone away ends the program by SIGPIPE, or, where SIGPIPE is
+# ignored, fails like the other two.
+# (name, run, operands, expected stderr, expected status)
+OUTPUT_CASES = [
+    ("full device, OK", run_devfull, ["a", "a_slow"], CANT_WRITE, 1),
+    ("full device, difference", run_devfull, ["a", "b"], CANT_WRITE, 1),
+    ("full device, longer", run_devfull, ["a", "short"], CANT_WRITE, 1),
+    ("full device, more than five", run_devfull, ["six1", "six2"], CANT_WRITE, 1),
+    ("closed, OK", run_closed, ["a", "a"], CANT_WRITE, 1),
+    ("closed, difference", run_closed, ["a", "b"], CANT_WRITE, 1),
+    ("closed, long lines", run_closed, ["long1", "long2"], CANT_WRITE, 1),
+    ("no reader, OK", run_broken_pipe, ["a", "a"], b"", -signal.SIGPIPE),
+    ("no reader, difference", run_broken_pipe, ["a", "b"], b"", -signal.SIGPIPE),
+    ("no reader, SIGPIPE ignored",
+     lambda p, o, cwd: run_broken_pipe(p, o, cwd, ignore_sigpipe=True), ["a", "b"], CANT_WRITE, 1),
+    # Nothing is written to standard output here: the usual message and status.
+    ("full device, usage", run_devfull, ["a"], USAGE, 1),
+    ("full device, missing file", run_devfull, ["missing", "a"],
+     b">E maskdiff can't open file 1\n", 1),
+]
+
 
 def main():
-    program = sys.argv[1]
+    program = os.path.abspath(sys.argv[1])
     failed = 0
     with tempfile.TemporaryDirectory() as scratch:
         for name, text in FILES.items():
@@ -88,7 +137,14 @@ def main():
             if got != (out, err, status):
                 failed += 1
                 print("FAIL %s:\n  expected %r\n  got      %r" % (name, (out, err, status), got))
-    print("%d passed, %d failed" % (len(CASES) - failed, failed))
+        for name, run_with, operands, err, status in OUTPUT_CASES:
+            run = run_with(program, operands, scratch)
+            got = (run.stderr, run.returncode)
+            if got != (err, status):
+                failed += 1
+                print("FAIL %s:\n  expected %r\n  got      %r" % (name, (err, status), got))
+    total = len(CASES) + len(OUTPUT_CASES)
+    print("%d passed, %d failed" % (total - failed, failed))
     return 1 if failed else 0
 
 

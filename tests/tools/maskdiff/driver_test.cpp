@@ -197,6 +197,11 @@ TEST(MaskdiffCompare, NulBytesAreCompared) {
         {"differ after a NUL", a, b, diff_report(2, "a\0b\n"s, "a\0c\n"s), 1},
         {"same with a NUL", a, a, "OK\n", 0},
         {"NUL against nothing", "\0\n"s, "\n", diff_report(1, "\0\n"s, "\n"), 1},
+        // Identical inputs without a newline give the block sweep nothing to
+        // take; it must leave them to the line reads untouched.
+        {"same, no newline", "\x8a\0\0\0\0\0\0\0\0\0\0\0\0"s, "\x8a\0\0\0\0\0\0\0\0\0\0\0\0"s,
+         "OK\n", 0},
+        {"same text, no newline", "abc", "abc", "OK\n", 0},
     });
 }
 
@@ -318,6 +323,73 @@ TEST(MaskdiffCompare, OneStreamAlternates) {
         const Result r = compare_one_stream(c.input);
         EXPECT_TRUE(r.report == c.report) << "report begins: " << r.report.substr(0, 200);
         EXPECT_EQ(r.status, c.status);
+    }
+}
+
+// A bad item in a pattern ends the comparison when matching reaches it: the
+// report so far is kept, the message goes to standard error, status 1.
+TEST(MaskdiffCompare, BadPatternItemEndsTheComparison) {
+    const char* const table[] = {"x=%d\n", "y=%q\n"};
+    struct Case {
+        const char* name;
+        std::string file1;
+        std::string file2;
+        std::string report;
+        std::string message;
+    };
+    const Case cases[] = {
+        // "y=" fails on these lines before the bad item is reached.
+        {"not reached", "x=1\n", "x=2\n", diff_report(1, "x=1\n", "x=2\n"), ""},
+        {"reached", "p\nq\ny=1\nz\n", "p\nr\ny=2\nw\n", diff_report(2, "q\n", "r\n"),
+         "Bad format item %q\n"},
+        // Lines holding NUL bytes are never matched against a pattern.
+        {"NUL line", "y=\0\n"s, "y=1\n", diff_report(1, "y=\0\n"s, "y=1\n"), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        testing::internal::CaptureStderr();
+        char* buf = nullptr;
+        std::size_t size = 0;
+        std::FILE* report = open_memstream(&buf, &size);
+        const int status = maskdiff_compare(maskdiff_memory_input(c.file1.data(), c.file1.size()),
+                                            maskdiff_memory_input(c.file2.data(), c.file2.size()),
+                                            report, table, 2);
+        std::fclose(report);
+        const std::string got(buf, size);
+        std::free(buf);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
+        EXPECT_EQ(got, c.report);
+        EXPECT_EQ(status, 1);
+    }
+}
+
+// A report that cannot be written fails the comparison, whatever it says:
+// the agreeing case, a short report, and one large enough to fail while it
+// is written rather than when it is flushed at the end.
+TEST(MaskdiffCompare, UnwritableReportFails) {
+    const std::string long_line = std::string(99998, 'a') + "\n";
+    struct Case {
+        const char* name;
+        std::string file1;
+        std::string file2;
+    };
+    const Case cases[] = {
+        {"agree", "a\ncpu time = 1 seconds\n", "a\ncpu time = 2 seconds\n"},
+        {"differ", "a\nb\n", "a\nc\n"},
+        {"file 2 longer", "", "a\n"},
+        {"large report", "x" + long_line + "y" + long_line, "z" + long_line + "w" + long_line},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::FILE* full = std::fopen("/dev/full", "w");
+        ASSERT_NE(full, nullptr);
+        testing::internal::CaptureStderr();
+        const int status =
+            maskdiff_compare(maskdiff_memory_input(c.file1.data(), c.file1.size()),
+                             maskdiff_memory_input(c.file2.data(), c.file2.size()), full);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), ">E maskdiff can't write output\n");
+        EXPECT_EQ(status, 1);
+        std::fclose(full);
     }
 }
 

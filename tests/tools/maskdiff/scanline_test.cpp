@@ -162,15 +162,27 @@ TEST(Scanline, WorkedExamples) {
     EXPECT_CASES(cases);
 }
 
-TEST(ScanlineDeathTest, BadItemExitsWithMessage) {
-    char out[64];
-    EXPECT_EXIT(scanline("a1", "a%x", out), testing::ExitedWithCode(1), "^Bad format item %x\n$");
-    EXPECT_EXIT(scanline("a1", "a%*x", out), testing::ExitedWithCode(1), "^Bad format item %x\n$");
-    EXPECT_EXIT(scanline("a1", "a%**d", out), testing::ExitedWithCode(1),
-                "^Bad format item %\\*\n$");
-    // The end of the pattern inside an item: the item character is the NUL.
-    EXPECT_EXIT(scanline("a1", "a%", out), testing::ExitedWithCode(1), "^Bad format item %");
-    EXPECT_EXIT(scanline("a1", "a%*", out), testing::ExitedWithCode(1), "^Bad format item %");
+// A bad item is returned, with its character in out[0], once matching reaches
+// it; the process goes on.
+TEST(Scanline, BadItemIsReturnedWhenReached) {
+    struct BadCase {
+        const char* line;
+        const char* pattern;
+        char item;
+    };
+    const BadCase cases[] = {
+        {"a1", "a%x", 'x'},   {"a1", "a%*x", 'x'},
+        {"a1", "a%**d", '*'}, {"a1", "a%", '\0'},      // the end of the pattern inside an item
+        {"a1", "a%*", '\0'},  {"a 1\n", "a%d%q", 'q'}, // after an item that matched
+        {"", "%y", 'y'},                               // reached at the end of the line
+    };
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "pattern \"" << c.pattern << "\"");
+        char out[64];
+        out[0] = '?';
+        EXPECT_EQ(scanline(c.line, c.pattern, out), scan_bad_item);
+        EXPECT_EQ(out[0], c.item);
+    }
 }
 
 TEST(Scanline, BadItemAfterAFailureIsNotReached) {
