@@ -3,6 +3,7 @@
 // V = 20, E = 10.
 #include "align_series_ref.h"
 #include "bench_support.h"
+#include "plain_io.h"
 
 #include <random>
 
@@ -95,6 +96,27 @@ void BM_align_series_plugin(benchmark::State& state) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.bytes));
 }
 
+// The kernel alone, on plain memory: what the plug-in costs without the host.
+void BM_align_series_kernel(benchmark::State& state) {
+    const AlignData& d = data();
+    std::vector<DoubleMatrix> views[4];
+    const std::vector<reference::Table>* tables[4] = {&d.t1, &d.t2, &d.t3, &d.t4};
+    for (int k = 0; k < 4; ++k)
+        for (const auto& t : *tables[k])
+            views[k].push_back(DoubleMatrix{const_cast<double*>(t.v.data()), t.rows, t.cols});
+    const CellList lists[4] = {{views[0].data(), kEntries},
+                               {views[1].data(), kEntries},
+                               {views[2].data(), kEntries},
+                               {views[3].data(), kEntries}};
+    const align_series::Shape shape{kV, kE, kEntries};
+    for (auto _ : state) {
+        plain::AlignIo io(lists, shape);
+        align_series::run(shape, io);
+        benchmark::DoNotOptimize(io.out[0].entries.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.bytes));
+}
+
 void BM_align_series_reference(benchmark::State& state) {
     const AlignData& d = data();
     for (auto _ : state) {
@@ -107,4 +129,5 @@ void BM_align_series_reference(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_align_series_plugin)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_align_series_kernel)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_align_series_reference)->Unit(benchmark::kMillisecond)->MinTime(1.0);

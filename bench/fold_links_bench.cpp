@@ -5,6 +5,7 @@
 // The counts are exactly the landing counts of the links each kernel takes.
 #include "bench_support.h"
 #include "fold_links_ref.h"
+#include "plain_io.h"
 
 #include <cmath>
 #include <limits>
@@ -93,6 +94,21 @@ void run_plugin(benchmark::State& state, bool masked) {
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.bytes));
 }
 
+// The kernel alone, on plain memory: what the plug-in costs without the host.
+template <class V> void run_kernel(benchmark::State& state, bool masked) {
+    const FoldData& d = data();
+    const std::vector<double>& counts = masked ? d.counts_masked : d.counts_full;
+    const fold_links::Inputs in{DoubleMatrix{const_cast<double*>(d.links.data()), kV, kLinks},
+                                counts.data(), kIndices, kV - 1};
+    for (auto _ : state) {
+        plain::FoldIo io(in);
+        fold_links::Overflow full;
+        if (!plain::fold<V>(in, io, full)) benchsupport::die("a bucket overflowed");
+        benchmark::DoNotOptimize(io.out[0].entries.data());
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(d.bytes));
+}
+
 void run_reference(benchmark::State& state, bool masked) {
     const FoldData& d = data();
     const std::vector<double>& counts = masked ? d.counts_masked : d.counts_full;
@@ -109,6 +125,12 @@ void BM_fold_links_masked_plugin(benchmark::State& state) {
 void BM_fold_links_masked_reference(benchmark::State& state) {
     run_reference(state, true);
 }
+void BM_fold_links_masked_kernel(benchmark::State& state) {
+    run_kernel<fold_links::Masked>(state, true);
+}
+void BM_fold_links_full_kernel(benchmark::State& state) {
+    run_kernel<fold_links::Full>(state, false);
+}
 void BM_fold_links_full_plugin(benchmark::State& state) {
     run_plugin(state, false);
 }
@@ -119,6 +141,8 @@ void BM_fold_links_full_reference(benchmark::State& state) {
 } // namespace
 
 BENCHMARK(BM_fold_links_masked_plugin)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_fold_links_masked_kernel)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_fold_links_masked_reference)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_fold_links_full_plugin)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_fold_links_full_kernel)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_fold_links_full_reference)->Unit(benchmark::kMillisecond)->MinTime(1.0);

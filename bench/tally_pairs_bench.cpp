@@ -6,6 +6,7 @@
 // fractions) with zeros and negatives, none above r; F is 2 x G and
 // F_switch = 1, so NaN records take factor-weighted terms.
 #include "bench_support.h"
+#include "plain_io.h"
 #include "tally_pairs_ref.h"
 
 #include <cmath>
@@ -124,6 +125,31 @@ void run_plugin(benchmark::State& state, Shape shape, bool full) {
     state.SetItemsProcessed(int64_t(state.iterations()) * (full ? d.terms_full : d.terms_masked));
 }
 
+// The loop nest alone, on plain memory: what the plug-in costs without the
+// host.
+template <class V> void run_kernel(benchmark::State& state, Shape shape) {
+    const TallyData& d = data(shape);
+    const reference::TallyInput& in = d.in;
+    std::vector<DoubleMatrix> views;
+    for (const auto& e : in.records)
+        views.push_back(DoubleMatrix{const_cast<double*>(e.data()), in.n, int(e.size()) / in.n});
+    const CellList records{views.data(), int32_t(views.size())};
+    auto W = in.W, R = in.R, F = in.F;
+    const int32_t r = int32_t(in.r);
+    const int32_t rows = V::nan_records ? in.n : in.n - 1;
+    for (auto _ : state) {
+        std::vector<double> tally(size_t(rows) * size_t(r), 0.0);
+        plain::TallyIo io(records, in.n, in.F_switch);
+        const auto status = tally_pairs::tally<V>(
+            DoubleMatrix{W.data(), in.K, in.G}, DoubleMatrix{R.data(), in.K, in.K}, r,
+            DoubleMatrix{F.data(), 2, in.G}, DoubleMatrix{tally.data(), rows, r}, io);
+        if (status.code != tally_pairs::Status::ok) benchsupport::die("the tally failed");
+        benchmark::DoNotOptimize(tally.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) *
+                            (V::nan_records ? d.terms_full : d.terms_masked));
+}
+
 void run_reference(benchmark::State& state, Shape shape, bool full) {
     const TallyData& d = data(shape);
     for (auto _ : state) {
@@ -139,6 +165,12 @@ void BM_tally_pairs_full_plugin(benchmark::State& state, Shape shape) {
 void BM_tally_pairs_full_reference(benchmark::State& state, Shape shape) {
     run_reference(state, shape, true);
 }
+void BM_tally_pairs_full_kernel(benchmark::State& state, Shape shape) {
+    run_kernel<tally_pairs::Full>(state, shape);
+}
+void BM_tally_pairs_masked_kernel(benchmark::State& state, Shape shape) {
+    run_kernel<tally_pairs::Masked>(state, shape);
+}
 void BM_tally_pairs_masked_plugin(benchmark::State& state, Shape shape) {
     run_plugin(state, shape, false);
 }
@@ -151,10 +183,16 @@ void BM_tally_pairs_masked_reference(benchmark::State& state, Shape shape) {
 BENCHMARK_CAPTURE(BM_tally_pairs_full_plugin, a, kShapeA)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
+BENCHMARK_CAPTURE(BM_tally_pairs_full_kernel, a, kShapeA)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 BENCHMARK_CAPTURE(BM_tally_pairs_full_reference, a, kShapeA)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
 BENCHMARK_CAPTURE(BM_tally_pairs_full_plugin, b, kShapeB)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
+BENCHMARK_CAPTURE(BM_tally_pairs_full_kernel, b, kShapeB)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
 BENCHMARK_CAPTURE(BM_tally_pairs_full_reference, b, kShapeB)
@@ -163,10 +201,16 @@ BENCHMARK_CAPTURE(BM_tally_pairs_full_reference, b, kShapeB)
 BENCHMARK_CAPTURE(BM_tally_pairs_masked_plugin, a, kShapeA)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
+BENCHMARK_CAPTURE(BM_tally_pairs_masked_kernel, a, kShapeA)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
 BENCHMARK_CAPTURE(BM_tally_pairs_masked_reference, a, kShapeA)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
 BENCHMARK_CAPTURE(BM_tally_pairs_masked_plugin, b, kShapeB)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0);
+BENCHMARK_CAPTURE(BM_tally_pairs_masked_kernel, b, kShapeB)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(1.0);
 BENCHMARK_CAPTURE(BM_tally_pairs_masked_reference, b, kShapeB)

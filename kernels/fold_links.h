@@ -40,7 +40,6 @@
 #include "checks.h"
 #include "views.h"
 
-#include <climits>
 #include <cstdint>
 
 namespace fold_links {

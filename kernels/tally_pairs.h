@@ -33,7 +33,6 @@
 #include "checks.h"
 #include "views.h"
 
-#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>

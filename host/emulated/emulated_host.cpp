@@ -67,7 +67,6 @@ struct HostAbort {}; // a misuse the plug-in cannot continue from
 namespace {
 
 struct HostState {
-    bool in_call = false;
     std::vector<mxArray*> created; // plug-in arrays of this call, tombstones included
     std::vector<std::string> violations;
     bool tracing = false;
@@ -727,7 +726,6 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
     s = HostState{};
     s.memory_limit = memory_limit;
     s.thorough = thorough;
-    s.in_call = true;
     s.tracing = trace_calls;
     s.slots = plhs.data();
     s.nslots = slots;
@@ -750,7 +748,6 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
         violation("an unknown C++ exception left mexFunction");
         result.failed = true;
     }
-    s.in_call = false;
 
     for (int i = 0; i < kSentinels; ++i)
         if (plhs[size_t(slots + i)] != sentinel)

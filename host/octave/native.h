@@ -23,7 +23,6 @@
 
 #include <climits>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
