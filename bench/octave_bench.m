@@ -1,17 +1,31 @@
-% Times each plug-in of the toolbox against plain vectorised Octave code that
-% does the same job (what a user would write without the toolbox), on the
-% same data, and checks that the two agree.
+% Times each plug-in of the toolbox three ways on the same data: the native
+% Octave function, the MEX file in Octave, and plain vectorised Octave code
+% that does the same job (what a user would write without the toolbox). It
+% checks that the native and MEX results are identical bit for bit and that
+% the vectorised code agrees, and measures each call's peak memory in a
+% fresh Octave process.
 %
-% Run with the built plug-ins on the path, given as absolute paths (run()
-% changes into this script's folder); without them, <project>/build/octave is
-% used:
-%   scripts/octave-cli-quiet --eval "addpath('$PWD/build/octave'); run('$PWD/bench/octave_bench.m')"
+% Run with absolute paths (run() changes into this script's folder):
+%   OCTAVE_BENCH_NATIVE=$PWD/build/octave OCTAVE_BENCH_MEX=$PWD/build/octave-mex \
+%     scripts/octave-cli-quiet --eval "run('$PWD/bench/octave_bench.m')"
 %
-% Environment (optional):
-%   OCTAVE_BENCH_SCALE  factor on the data sizes (default 1; 0.1 for a smoke run)
-%   OCTAVE_BENCH_RUNS   runs per implementation, the best counts (default 3)
-%   OCTAVE_BENCH_OUT    results file (default <build>/bench-results/octave.json,
-%                       <build> being the folder above the plug-ins)
+% Environment:
+%   OCTAVE_BENCH_NATIVE  the native toolbox folder (default <project>/build/octave)
+%   OCTAVE_BENCH_MEX     the MEX toolbox folder (default <project>/build/octave-mex)
+%   OCTAVE_BENCH_SCALE   factor on the data sizes (default 1; 0.1 for a smoke run)
+%   OCTAVE_BENCH_RUNS    timed runs of each implementation, the best counts (default 3)
+%   OCTAVE_BENCH_OUT     results file (default <build>/bench-results/octave.json)
+%   OCTAVE_BENCH_MEMORY  set by the script itself for the child process that
+%                        measures one call's memory: "<implementation>:<plug-in>"
+%
+% Timing: one warm-up call of each implementation, then RUNS rounds that call
+% the three in turn, the order rotating from round to round (the allocator
+% favours whichever runs second); the best time of each counts.
+%
+% Memory: a fresh octave-cli per plug-in and implementation builds the data,
+% resets the process's peak resident size (/proc/self/clear_refs), makes one
+% call and reads the peak (VmHWM). The call's peak is that peak less the
+% resident size just before the call.
 %
 % Sizes at scale 1:
 %   align_series       1,000 entries; 2,000 keys in each of inputs 3 and 4,
@@ -33,20 +47,39 @@ function s = env_number (name, default)
   end
 end
 
-function ok = plugin_built (name)
-  % 3: a compiled function (MEX file) of that name is on the path.
-  ok = exist (name, 'file') == 3;
+function d = env_dir (name, default)
+  d = getenv (name);
+  if isempty (d)
+    d = default;
+  end
+  d = canonicalize_file_name (d);
+  if isempty (d)
+    error ('octave_bench: %s: no such folder', name);
+  end
 end
 
-function [t, out] = best_time (fn, runs)
-  % Best wall-clock time of RUNS whole calls; the result of the last run.
-  t = Inf;
-  out = {};
-  for k = 1:runs
-    out = {};            % let the previous results go before the next call
-    tic;
-    out = fn ();
-    t = min (t, toc);
+function kb = status_kb (field)
+  % A field of /proc/self/status in KiB.
+  text = fileread ('/proc/self/status');
+  tok = regexp (text, [field ':\s*(\d+) kB'], 'tokens', 'once');
+  kb = str2double (tok{1});
+end
+
+function reset_peak ()
+  fid = fopen ('/proc/self/clear_refs', 'w');
+  if fid < 0
+    error ('octave_bench: cannot reset the peak resident size');
+  end
+  fprintf (fid, '5');
+  fclose (fid);
+end
+
+function b = bytes_of (x)
+  % The data bytes of a matrix or a cell list of matrices.
+  if iscell (x)
+    b = sum (cellfun (@(e) bytes_of (e), x(:)));
+  else
+    b = 8 * numel (x);
   end
 end
 
@@ -95,8 +128,8 @@ function out = align_octave (in1, in2, in3, in4)
   out = {o1, o2, o3, o4};
 end
 
-function out = align_plugin (in1, in2, in3, in4)
-  [o1, o2, o3, o4] = align_series (in1, in2, in3, in4);
+function out = align_plugin (fn, in1, in2, in3, in4)
+  [o1, o2, o3, o4] = fn (in1, in2, in3, in4);
   out = {o1, o2, o3, o4};
 end
 
@@ -233,140 +266,190 @@ function [ok, how] = close_tally (a, b, tol)
   how = sprintf ('relative %.0e (max error %.1e of the largest element; other summation order)', tol, err);
 end
 
+% ---------------------------------------------------------------- the jobs
+
+% Every job: its data (built afresh, from a fixed seed) and its three
+% implementations as functions of that data.
+function job = make_job (name, scale)
+  rand ('state', 17); randn ('state', 17);
+  job.name = name;
+  switch name
+    case 'align_series'
+      entries = max (1, round (1000 * scale));
+      job.sizes = sprintf ('%d entries, 2000 keys in inputs 3 and 4 (half shared), V=20, E=10', entries);
+      [in1, in2, in3, in4] = align_data (entries, 2000, 20, 10);
+      job.data = {in1, in2, in3, in4};
+      job.call = @(fn, d) align_plugin (fn, d{:});
+      job.octave = @(d) align_octave (d{:});
+      job.octave_code = 'union + ismember per list entry';
+      job.exact = true;
+    case {'fold_links_masked', 'fold_links_full'}
+      masked = strcmp (name, 'fold_links_masked');
+      nlinks = max (10, round (2e6 * scale));
+      N = max (1, round (1e5 * scale));
+      job.sizes = sprintf ('%d links, N=%d, v=6', nlinks, N);
+      if masked
+        job.sizes = [job.sizes ', 5% NaN links'];
+      end
+      [links, counts] = fold_data (nlinks, N, 6, masked);
+      job.data = {links, counts};
+      job.call = @(fn, d) fold_plugin (fn, d{:});
+      job.octave = @(d) fold_octave (d{1}, N, masked);
+      job.octave_code = 'sort + cummax + cumsum + accumarray + mat2cell';
+      job.exact = true;
+    otherwise
+      full = strcmp (name, 'tally_pairs_full');
+      G = max (2, round (2000 * scale));
+      K = 12; n = 6; r = 4;
+      job.sizes = sprintf ('G=%d entries of 20 records, K=%d, n=%d, r=%d, 10%% NaN records', G, K, n, r);
+      [W, S, R, rr, F] = tally_data (G, 20, K, n, r);
+      if full
+        job.sizes = [job.sizes ', F_switch=1'];
+        job.data = {W, S, R, rr, F, 1};
+      else
+        job.data = {W, S, R, rr};
+      end
+      job.call = @(fn, d) {fn(d{:})};
+      job.octave = @(d) {tally_octave(d{1}, d{2}, d{3}, d{4}, F, full)};
+      job.octave_code = 'records side by side, one matrix product per class';
+      job.exact = false;
+  end
+end
+
+function [ok, how] = agree (a, b, exact)
+  if exact
+    ok = true;
+    for o = 1:numel (a)
+      ok = ok && same_cells (a{o}, b{o});
+    end
+    how = 'exact';
+  else
+    [ok, how] = close_tally (a{1}, b{1}, 1e-12);
+  end
+end
+
+function ok = identical (a, b)
+  % Bit for bit: classes, sizes and every bit of every element.
+  ok = strcmp (class (a), class (b)) && isequal (size (a), size (b));
+  if ~ok
+    return;
+  end
+  if iscell (a)
+    for k = 1:numel (a)
+      ok = ok && identical (a{k}, b{k});
+    end
+  else
+    ok = isequal (typecast (a(:), 'uint64'), typecast (b(:), 'uint64'));
+  end
+end
+
 % ---------------------------------------------------------------- main
 
-% run() changes into this script's folder, which breaks a relative addpath
-% made before it; fall back on the project's build folder then.
 here = fileparts (mfilename ('fullpath'));
-if isempty (which ('align_series')) && exist (fullfile (here, '..', 'build', 'octave'), 'dir')
-  addpath (canonicalize_file_name (fullfile (here, '..', 'build', 'octave')));
-end
-
+native_dir = env_dir ('OCTAVE_BENCH_NATIVE', fullfile (here, '..', 'build', 'octave'));
+mex_dir = env_dir ('OCTAVE_BENCH_MEX', fullfile (here, '..', 'build', 'octave-mex'));
 scale = env_number ('OCTAVE_BENCH_SCALE', 1);
 runs = round (env_number ('OCTAVE_BENCH_RUNS', 3));
+plugins = {'align_series', 'fold_links_masked', 'fold_links_full', 'tally_pairs_full', ...
+           'tally_pairs_masked'};
+impls = {'native', 'mex', 'octave'};
+
+% Both builds in one process: the native functions under their own names,
+% the MEX files copied under <name>_viamex.
+addpath (native_dir);
+mex_copy = tempname ();
+mkdir (mex_copy);
+for k = 1:numel (plugins)
+  copyfile (fullfile (mex_dir, [plugins{k} '.mex']), fullfile (mex_copy, [plugins{k} '_viamex.mex']));
+end
+addpath (mex_copy);
+function fn = impl_function (impl, name)
+  if strcmp (impl, 'native')
+    fn = str2func (name);
+  else
+    fn = str2func ([name '_viamex']);
+  end
+end
+function out = run_impl (job, impl)
+  if strcmp (impl, 'octave')
+    out = job.octave (job.data);
+  else
+    out = job.call (impl_function (impl, job.name), job.data);
+  end
+end
+
+% The child process of one memory measurement.
+measure = getenv ('OCTAVE_BENCH_MEMORY');
+if ~isempty (measure)
+  parts = strsplit (measure, ':');
+  job = make_job (parts{2}, scale);
+  input_bytes = bytes_of (job.data);
+  reset_peak ();
+  before = status_kb ('VmRSS');
+  out = run_impl (job, parts{1});
+  peak = status_kb ('VmHWM');
+  printf ('memory %.0f %.0f %.0f\n', (peak - before) * 1024, input_bytes, bytes_of (out));
+  exit (0);
+end
+
 out_file = getenv ('OCTAVE_BENCH_OUT');
 if isempty (out_file)
-  where = which ('align_series');
-  if isempty (where)
-    where = fullfile (here, '..', 'build', 'octave', 'x');
-  end
-  out_file = fullfile (fileparts (fileparts (where)), 'bench-results', 'octave.json');
+  out_file = fullfile (fileparts (native_dir), 'bench-results', 'octave.json');
 end
-rand ('state', 17); randn ('state', 17);
+octave_cli = fullfile (here, '..', 'scripts', 'octave-cli-quiet');
 
-results = struct ('name', {}, 'status', {}, 'sizes', {}, 'plugin_s', {}, 'octave_s', {}, ...
-                  'ratio', {}, 'agree', {}, 'check', {}, 'note', {});
-
-function results = add_result (results, name, status, sizes, tp, to, agree, check, note)
-  k = numel (results) + 1;
-  results(k).name = name;
-  results(k).status = status;
-  results(k).sizes = sizes;
-  results(k).plugin_s = tp;
-  results(k).octave_s = to;
-  results(k).ratio = to / tp;
-  results(k).agree = agree;
-  results(k).check = check;
-  results(k).note = note;
-end
-
-fprintf ('Plug-ins against vectorised Octave code: best of %d runs (tic/toc), scale %g\n', runs, scale);
-
-% align_series
-name = 'align_series';
-entries = max (1, round (1000 * scale));
-sizes = sprintf ('%d entries, 2000 keys in inputs 3 and 4 (half shared), V=20, E=10', entries);
-if plugin_built (name)
-  [in1, in2, in3, in4] = align_data (entries, 2000, 20, 10);
-  [tp, ro] = best_time (@() align_plugin (in1, in2, in3, in4), runs);
-  [to, rv] = best_time (@() align_octave (in1, in2, in3, in4), runs);
-  ok = true;
-  for o = 1:4
-    [ok_o, how] = same_cells (ro{o}, rv{o});
-    ok = ok && ok_o;
+fprintf ('Native functions, MEX files and vectorised Octave code: best of %d rounds, scale %g\n', runs, scale);
+results = {};
+for k = 1:numel (plugins)
+  job = make_job (plugins{k}, scale);
+  res = struct ('name', job.name, 'sizes', job.sizes, 'octave_code', job.octave_code);
+  % Warm-up, and the results compared.
+  out = cell (1, 3);
+  for m = 1:3
+    out{m} = run_impl (job, impls{m});
   end
-  results = add_result (results, name, 'ok', sizes, tp, to, ok, how, ...
-                        'union + ismember per list entry');
-  clear in1 in2 in3 in4 ro rv;
-else
-  results = add_result (results, name, 'not built', sizes, NaN, NaN, false, '', 'skipped');
-end
-
-% fold_links_masked and fold_links_full
-nlinks = max (10, round (2e6 * scale));
-N = max (1, round (1e5 * scale));
-for masked = [true false]
-  if masked
-    name = 'fold_links_masked';
-  else
-    name = 'fold_links_full';
-  end
-  sizes = sprintf ('%d links, N=%d, v=6', nlinks, N);
-  if masked
-    sizes = [sizes ', 5% NaN links'];
-  end
-  if plugin_built (name)
-    [links, counts] = fold_data (nlinks, N, 6, masked);
-    fn = str2func (name);
-    [tp, ro] = best_time (@() fold_plugin (fn, links, counts), runs);
-    [to, rv] = best_time (@() fold_octave (links, N, masked), runs);
-    [ok1, how] = same_cells (ro{1}, rv{1});
-    ok2 = same_cells (ro{2}, rv{2});
-    results = add_result (results, name, 'ok', sizes, tp, to, ok1 && ok2, how, ...
-                          'sort + cummax + cumsum + accumarray + mat2cell');
-    clear links counts ro rv;
-  else
-    results = add_result (results, name, 'not built', sizes, NaN, NaN, false, '', 'skipped');
-  end
-end
-
-% tally_pairs_full and tally_pairs_masked
-G = max (2, round (2000 * scale));
-K = 12; n = 6; r = 4;
-for full = [true false]
-  if full
-    name = 'tally_pairs_full';
-  else
-    name = 'tally_pairs_masked';
-  end
-  sizes = sprintf ('G=%d entries of 20 records, K=%d, n=%d, r=%d, 10%% NaN records', G, K, n, r);
-  if full
-    sizes = [sizes ', F_switch=1'];
-  end
-  if plugin_built (name)
-    [W, S, R, rr, F] = tally_data (G, 20, K, n, r);
-    if full
-      [tp, ro] = best_time (@() {tally_pairs_full(W, S, R, rr, F, 1)}, runs);
-    else
-      [tp, ro] = best_time (@() {tally_pairs_masked(W, S, R, rr)}, runs);
+  res.identical = identical (out{1}, out{2});
+  [res.agree, res.check] = agree (out{1}, out{3}, job.exact);
+  out = {};
+  best = inf (1, 3);
+  for round_ = 1:runs
+    for m = circshift (1:3, [0, round_ - 1])
+      tic;
+      r = run_impl (job, impls{m});
+      best(m) = min (best(m), toc);
+      r = [];
     end
-    [to, rv] = best_time (@() {tally_octave(W, S, R, rr, F, full)}, runs);
-    [ok, how] = close_tally (ro{1}, rv{1}, 1e-12);
-    results = add_result (results, name, 'ok', sizes, tp, to, ok, how, ...
-                          'records side by side, one matrix product per class');
-    clear W S R F ro rv;
-  else
-    results = add_result (results, name, 'not built', sizes, NaN, NaN, false, '', 'skipped');
   end
-end
-
-% Table
-fprintf ('\n%-20s %12s %12s %10s  %-6s %s\n', 'plug-in', 'plug-in s', 'Octave s', 'ratio', 'agree', 'check');
-for k = 1:numel (results)
-  x = results(k);
-  if ~strcmp (x.status, 'ok')
-    fprintf ('%-20s %12s %12s %10s  %-6s %s\n', x.name, '-', '-', '-', '-', ...
-             'skipped: plug-in not built');
-    continue;
+  res.native_s = best(1);
+  res.mex_s = best(2);
+  res.octave_s = best(3);
+  clear job;
+  % Peak memory of one call of each implementation, in a fresh process.
+  for m = 1:3
+    cmd = sprintf ('OCTAVE_BENCH_MEMORY=%s:%s OCTAVE_BENCH_SCALE=%g OCTAVE_BENCH_NATIVE=%s OCTAVE_BENCH_MEX=%s %s --eval "run(''%s'')"', ...
+                   impls{m}, plugins{k}, scale, native_dir, mex_dir, octave_cli, ...
+                   fullfile (here, 'octave_bench.m'));
+    [status, text] = system (cmd);
+    tok = regexp (text, 'memory (\d+) (\d+) (\d+)', 'tokens', 'once');
+    if status ~= 0 || isempty (tok)
+      error ('octave_bench: the memory measurement of %s (%s) failed:\n%s', plugins{k}, impls{m}, text);
+    end
+    mem = str2double (tok);
+    res.([impls{m} '_peak_bytes']) = mem(1);
+    res.input_bytes = mem(2);
+    res.output_bytes = mem(3);
   end
-  agree = 'yes';
-  if ~x.agree, agree = 'NO'; end
-  fprintf ('%-20s %12.4f %12.4f %9.1fx  %-6s %s\n', x.name, x.plugin_s, x.octave_s, x.ratio, agree, x.check);
+  results{end+1} = res;
+  fprintf ('%-20s native %8.4f s  MEX %8.4f s  Octave %8.4f s  native/MEX %5.1fx  native/Octave %5.1fx  identical %d  agree %d\n', ...
+           res.name, res.native_s, res.mex_s, res.octave_s, res.mex_s / res.native_s, ...
+           res.octave_s / res.native_s, res.identical, res.agree);
+  fprintf ('%-20s peak per call: native %.0f MB, MEX %.0f MB, Octave %.0f MB; inputs %.0f MB, outputs %.0f MB\n', ...
+           '', res.native_peak_bytes / 1e6, res.mex_peak_bytes / 1e6, res.octave_peak_bytes / 1e6, ...
+           res.input_bytes / 1e6, res.output_bytes / 1e6);
 end
-fprintf ('ratio = Octave time / plug-in time (higher: the plug-in is faster)\n');
-for k = 1:numel (results)
-  fprintf ('  %-20s %s; Octave code: %s\n', results(k).name, results(k).sizes, results(k).note);
-end
+rmpath (mex_copy);
+confirm_recursive_rmdir (false, 'local');
+rmdir (mex_copy, 's');
 
 % Results file (JSON, written by hand to stay independent of the Octave version)
 function s = jstr (x)
@@ -379,7 +462,7 @@ function s = jnum (x)
     s = 'null';
   end
 end
-[folder] = fileparts (out_file);
+folder = fileparts (out_file);
 if ~isempty (folder) && ~exist (folder, 'dir')
   mkdir (folder);
 end
@@ -387,14 +470,16 @@ fid = fopen (out_file, 'w');
 if fid < 0
   error ('octave_bench: cannot write %s', out_file);
 end
-fprintf (fid, '{\n  "tool": "octave_bench",\n  "octave_version": %s,\n  "scale": %s,\n  "runs": %d,\n', ...
+fprintf (fid, '{\n  "tool": "octave_bench",\n  "octave_version": %s,\n  "scale": %s,\n  "runs": %d,\n  "results": [\n', ...
          jstr (OCTAVE_VERSION), jnum (scale), runs);
-fprintf (fid, '  "timing": "best wall-clock time (tic/toc) of the runs",\n  "results": [\n');
 for k = 1:numel (results)
-  x = results(k);
-  fprintf (fid, '    {"name": %s, "status": %s, "sizes": %s, "plugin_s": %s, "octave_s": %s, "ratio": %s, "agree": %s, "check": %s, "octave_code": %s}', ...
-           jstr (x.name), jstr (x.status), jstr (x.sizes), jnum (x.plugin_s), jnum (x.octave_s), ...
-           jnum (x.ratio), mat2str (logical (x.agree)), jstr (x.check), jstr (x.note));
+  x = results{k};
+  fprintf (fid, '    {"name": %s, "sizes": %s, "octave_code": %s, "native_s": %s, "mex_s": %s, "octave_s": %s, ', ...
+           jstr (x.name), jstr (x.sizes), jstr (x.octave_code), jnum (x.native_s), jnum (x.mex_s), jnum (x.octave_s));
+  fprintf (fid, '"identical": %s, "agree": %s, "check": %s, "native_peak_bytes": %s, "mex_peak_bytes": %s, "octave_peak_bytes": %s, "input_bytes": %s, "output_bytes": %s}', ...
+           mat2str (logical (x.identical)), mat2str (logical (x.agree)), jstr (x.check), ...
+           jnum (x.native_peak_bytes), jnum (x.mex_peak_bytes), jnum (x.octave_peak_bytes), ...
+           jnum (x.input_bytes), jnum (x.output_bytes));
   if k < numel (results)
     fprintf (fid, ',\n');
   else
