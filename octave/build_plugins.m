@@ -61,10 +61,22 @@ function build_octave (name, src, outdir, hostdir, kerneldir)
   cd (scratch);
   copyfile (src, scratch);
   [~, base, ext] = fileparts (src);
+  exports = mac_exports (kerneldir);
   [output, status] = mkoctfile ('--mex', '-DHOST_OCTAVE', ['-I' hostdir], ['-I' kerneldir], ...
-                                '-o', out, [base ext]);
+                                exports{:}, '-o', out, [base ext]);
   if status ~= 0
     error ('build_plugins:compile', 'Compiling %s failed:\n%s', src, output);
+  end
+end
+
+% macOS: the MEX bundle exports _mexFunction alone, through the exported-symbols
+% list beside the kernels (on Linux the exports stay as mkoctfile makes them).
+% In MATLAB, mex restricts the exports to mexFunction itself and names the
+% file with the host's extension (.mexmaci64 on macOS x86-64).
+function opts = mac_exports (kerneldir)
+  opts = {};
+  if ismac ()
+    opts = {['-Wl,-exported_symbols_list,' fullfile(kerneldir, 'mexFunction.exports')]};
   end
 end
 
