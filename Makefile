@@ -4,22 +4,33 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps demo test test-sanitize fuzz bench clean
+.PHONY: all build deps demo package test test-sanitize fuzz bench clean
 
 all: build
 
-# Packages the build needs: compilers and CMake, GoogleTest, Google Benchmark,
-# and GNU Octave with its development files (mkoctfile).
+# Packages the build needs: a C++ compiler, CMake, and GNU Octave with its
+# development files (mkoctfile). The tests, the sanitizer and fuzzing runs and
+# the benchmarks need more, and their targets install it (scripts/install-deps
+# names what each purpose needs).
 deps:
-	@scripts/install-deps
+	@scripts/install-deps build
 
+# The tests and benchmarks are built when GoogleTest and Google Benchmark are
+# there; `make test` and `make bench` install them and switch them on.
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
 build: deps $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# The Octave package, $(BUILD)/tablefold-<version>.tar.gz (built with everything).
+package: build
+	@ls $(BUILD)/*.tar.gz
+
+test:
+	@scripts/install-deps test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
@@ -28,7 +39,8 @@ demo: build
 # The C++ test suite (emulated host, the real plug-in files, maskdiff) built
 # with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
 SANITIZE_BUILD ?= build-sanitize
-test-sanitize: deps
+test-sanitize:
+	@scripts/install-deps sanitize
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMEX_SANITIZE=ON \
 	  -DMEX_OCTAVE=OFF -DMEX_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
@@ -40,13 +52,17 @@ test-sanitize: deps
 # Benchmarks: the plug-ins against the reference loops and against vectorised
 # Octave code, maskdiff against cmp and diff; the report goes to
 # docs/performance.md.
-bench: build
+bench:
+	@scripts/install-deps bench
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
 	python3 bench/report.py --build $(BUILD)
 
 # libFuzzer targets (clang, with ASan and UBSan), each run FUZZ_SECONDS.
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz:
+	@scripts/install-deps fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DMEX_FUZZ=ON -DMEX_OCTAVE=OFF -DMEX_TESTS=OFF -DMEX_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)

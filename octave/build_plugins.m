@@ -56,7 +56,8 @@ function build_plugins(outdir, kind)
     if ~is_octave
       build_matlab (fullfile (dirs.kernels, [name '.cpp']), outdir, dirs);
     elseif strcmp (kind, 'mex')
-      build_octave (name, {'--mex', '-DHOST_OCTAVE', ['-I' dirs.host], ['-I' dirs.kernels]}, ...
+      build_octave (name, [{'--mex', '-DHOST_OCTAVE', ['-I' dirs.host], ['-I' dirs.kernels]}, ...
+                           mac_exports(dirs.kernels)], ...
                     fullfile (dirs.kernels, [name '.cpp']), fullfile (outdir, [name '.mex']), '');
     else
       build_octave (name, {['-I' dirs.native], ['-I' dirs.kernels]}, ...
@@ -90,7 +91,7 @@ function build_octave (name, flags, src, out, helpfile)
   cxxflags = strtrim (mkoctfile ('-p', 'CXXFLAGS'));
   setenv ('CXXFLAGS', [cxxflags ' -O2 -ffp-contract=off']);
   if ~isempty (helpfile)
-    write_help_header (helpfile, fullfile (scratch, 'plugin_help.h'));
+    help_header (helpfile, fullfile (scratch, 'plugin_help.h'));
     flags{end+1} = ['-I' scratch];
   end
   cd (scratch);
@@ -102,24 +103,15 @@ function build_octave (name, flags, src, out, helpfile)
   end
 end
 
-function write_help_header (helpfile, header)
-  % The help text of a native function is the leading comment block of its
-  % help file, as Octave shows it for the MEX file: each line without its
-  % comment characters.
-  lines = strsplit (fileread (helpfile), "\n");
-  text = '';
-  for k = 1:numel (lines)
-    line = lines{k};
-    if isempty (line) || ~any (line(1) == '%#')
-      break;
-    end
-    text = [text regexprep(line, '^[%#]+', '') "\n"];
+% macOS: the MEX bundle exports _mexFunction alone, through the exported-symbols
+% list beside the kernels (on Linux the exports stay as mkoctfile makes them).
+% In MATLAB, mex restricts the exports to mexFunction itself and names the
+% file with the host's extension (.mexmaci64 on macOS x86-64).
+function opts = mac_exports (kerneldir)
+  opts = {};
+  if ismac ()
+    opts = {['-Wl,-exported_symbols_list,' fullfile(kerneldir, 'mexFunction.exports')]};
   end
-  escaped = strrep (strrep (text, '\', '\\'), '"', '\"');
-  escaped = strrep (escaped, "\n", "\\n\" \\\n\"");
-  fid = fopen (header, 'w');
-  fprintf (fid, '#define PLUGIN_HELP "%s"\n', escaped);
-  fclose (fid);
 end
 
 function restore (cxxflags, dir_before, scratch)

@@ -816,7 +816,7 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
 }
 
 std::string plugin_path(const std::string& name) {
-    return std::string(MEXHOST_PLUGIN_DIR) + "/" + name + ".mexa64";
+    return std::string(MEXHOST_PLUGIN_DIR) + "/" + name + MEXHOST_PLUGIN_SUFFIX;
 }
 
 HostStats last_call_stats() {

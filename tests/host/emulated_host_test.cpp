@@ -9,7 +9,7 @@ namespace {
 using testing_support::joined;
 
 emu::CallResult run(int mode, int slots = 2) {
-    static emu::Plugin p(std::string(TEST_PLUGIN_DIR) + "/misbehaving.mexa64");
+    static emu::Plugin p(std::string(TEST_PLUGIN_DIR) + "/misbehaving" + TEST_PLUGIN_SUFFIX);
     auto mode_in = emu::scalar(mode);
     auto list = emu::list(emu::scalar(1));
     return p.call(1, {mode_in.get(), list.get()}, slots);
