@@ -22,9 +22,13 @@ inline const emu::Plugin& plugin(const std::string& name) {
     return *p;
 }
 
-// True when two doubles have the same bits: -0 and +0 differ, and so do
-// NaNs of different sign or payload.
+// True when two doubles have the same bits, -0 and +0 differing, or are
+// both NaN. A NaN's sign and payload are not compared: when an addition
+// meets two NaNs, IEEE 754 lets it pass on either, and compilers swap the
+// operands of a commutative operation, so the reference loops and the
+// kernels' vector code may pass on different ones.
 inline bool same_bits(double a, double b) {
+    if (a != a && b != b) return true;
     uint64_t x;
     uint64_t y;
     std::memcpy(&x, &a, sizeof x);
