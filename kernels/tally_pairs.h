@@ -36,6 +36,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace tally_pairs {
 
@@ -245,90 +246,140 @@ inline void store_lanes(double* p, Lanes v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-// Rows [0, 2 * kPairsOfRows + kOdd) of one tally column take the terms of
-// `count` pairs in order: t[i] += weight[p] * x[i] for p = 0, 1, ...; each
-// element is held in a register meanwhile and every term is added to it at
-// once, as the loop nest adds it to the tally.
-template <int kPairsOfRows, bool kOdd>
-inline void add_terms(double* t, const double* x, const double* weight, int32_t count) {
-    Lanes acc[kPairsOfRows + 1];
-    Lanes val[kPairsOfRows + 1];
-    for (int v = 0; v < kPairsOfRows; ++v) {
-        acc[v] = load_lanes(t + 2 * v);
+// Rows [0, kRows) of kCols tally columns take the terms of their pairs in
+// order: t[c][i] += w[c][p] * x[i] for p = 0 .. count[c] - 1. Each element
+// is held in a register meanwhile and every term is added to it at once, as
+// the loop nest adds it to the tally. Several columns at once give the
+// processor independent sums to interleave; no element's terms change order,
+// since every element belongs to one column.
+template <int kRows, int kCols>
+inline void add_terms(double* const (&t)[kCols], const double* const (&w)[kCols],
+                      const int32_t (&count)[kCols], const double* x) {
+    constexpr int kPairs = kRows / 2;
+    constexpr bool kOdd = kRows % 2 != 0;
+    Lanes acc[kCols][kPairs + 1];
+    double acc_odd[kCols];
+    Lanes val[kPairs + 1];
+    for (int v = 0; v < kPairs; ++v)
         val[v] = load_lanes(x + 2 * v);
+    const double val_odd = kOdd ? x[2 * kPairs] : 0.0;
+    int32_t common = count[0];
+    for (int c = 0; c < kCols; ++c) {
+        for (int v = 0; v < kPairs; ++v)
+            acc[c][v] = load_lanes(t[c] + 2 * v);
+        acc_odd[c] = kOdd ? t[c][2 * kPairs] : 0.0;
+        if (count[c] < common) common = count[c];
     }
-    double acc_odd = kOdd ? t[2 * kPairsOfRows] : 0.0;
-    const double val_odd = kOdd ? x[2 * kPairsOfRows] : 0.0;
-    for (int32_t p = 0; p < count; ++p) {
-        const double w = weight[p];
-        const Lanes wv = {w, w};
-        for (int v = 0; v < kPairsOfRows; ++v)
-            acc[v] = acc[v] + wv * val[v];
-        if (kOdd) acc_odd = acc_odd + w * val_odd;
+    for (int32_t p = 0; p < common; ++p) {
+        for (int c = 0; c < kCols; ++c) {
+            const double wp = w[c][p];
+            const Lanes wv = {wp, wp};
+            for (int v = 0; v < kPairs; ++v)
+                acc[c][v] = acc[c][v] + wv * val[v];
+            if (kOdd) acc_odd[c] = acc_odd[c] + wp * val_odd;
+        }
     }
-    for (int v = 0; v < kPairsOfRows; ++v)
-        store_lanes(t + 2 * v, acc[v]);
-    if (kOdd) t[2 * kPairsOfRows] = acc_odd;
+    for (int c = 0; c < kCols; ++c) {
+        for (int32_t p = common; p < count[c]; ++p) {
+            const double wp = w[c][p];
+            const Lanes wv = {wp, wp};
+            for (int v = 0; v < kPairs; ++v)
+                acc[c][v] = acc[c][v] + wv * val[v];
+            if (kOdd) acc_odd[c] = acc_odd[c] + wp * val_odd;
+        }
+        for (int v = 0; v < kPairs; ++v)
+            store_lanes(t[c] + 2 * v, acc[c][v]);
+        if (kOdd) t[c][2 * kPairs] = acc_odd[c];
+    }
 }
 
-// The terms of `count` pairs of one column for a value record: t[i] +=
-// weight[p] * x[i] for i < rows, in blocks of up to 16 rows.
-inline void add_column(double* t, const double* x, const double* weight, int32_t count,
-                       int32_t rows) {
-    int32_t i = 0;
-    for (; i + 16 <= rows; i += 16)
-        add_terms<8, false>(t + i, x + i, weight, count);
-    t += i;
-    x += i;
-    switch (rows - i) {
+// Calls f with rows (1 to 15) as a compile-time constant.
+template <class F> inline void with_rows(int32_t rows, F f) {
+    switch (rows) {
     case 1:
-        add_terms<0, true>(t, x, weight, count);
+        f(std::integral_constant<int, 1>());
         break;
     case 2:
-        add_terms<1, false>(t, x, weight, count);
+        f(std::integral_constant<int, 2>());
         break;
     case 3:
-        add_terms<1, true>(t, x, weight, count);
+        f(std::integral_constant<int, 3>());
         break;
     case 4:
-        add_terms<2, false>(t, x, weight, count);
+        f(std::integral_constant<int, 4>());
         break;
     case 5:
-        add_terms<2, true>(t, x, weight, count);
+        f(std::integral_constant<int, 5>());
         break;
     case 6:
-        add_terms<3, false>(t, x, weight, count);
+        f(std::integral_constant<int, 6>());
         break;
     case 7:
-        add_terms<3, true>(t, x, weight, count);
+        f(std::integral_constant<int, 7>());
         break;
     case 8:
-        add_terms<4, false>(t, x, weight, count);
+        f(std::integral_constant<int, 8>());
         break;
     case 9:
-        add_terms<4, true>(t, x, weight, count);
+        f(std::integral_constant<int, 9>());
         break;
     case 10:
-        add_terms<5, false>(t, x, weight, count);
+        f(std::integral_constant<int, 10>());
         break;
     case 11:
-        add_terms<5, true>(t, x, weight, count);
+        f(std::integral_constant<int, 11>());
         break;
     case 12:
-        add_terms<6, false>(t, x, weight, count);
+        f(std::integral_constant<int, 12>());
         break;
     case 13:
-        add_terms<6, true>(t, x, weight, count);
+        f(std::integral_constant<int, 13>());
         break;
     case 14:
-        add_terms<7, false>(t, x, weight, count);
+        f(std::integral_constant<int, 14>());
         break;
     case 15:
-        add_terms<7, true>(t, x, weight, count);
+        f(std::integral_constant<int, 15>());
         break;
     default:
         break;
     }
+}
+
+// The terms of a value record for every column of a plan: t[i] += weight[p]
+// * x[i] for i < rows. Rows go in blocks of 16, one column at a time (eight
+// independent sums already); the rows left over, two columns at a time.
+template <class Plan>
+inline void add_columns(const Plan& plan, const DoubleMatrix& tally, const double* x,
+                        const double* weight, int32_t rows) {
+    const int32_t blocks = rows / 16 * 16;
+    for (int32_t c = 0; c < plan.columns; ++c) {
+        double* const t[1] = {tally.column(plan.column[c])};
+        const double* const w[1] = {weight + plan.start[c]};
+        const int32_t count[1] = {plan.start[c + 1] - plan.start[c]};
+        for (int32_t i = 0; i < blocks; i += 16) {
+            double* const ti[1] = {t[0] + i};
+            add_terms<16, 1>(ti, w, count, x + i);
+        }
+    }
+    with_rows(rows - blocks, [&](auto left) {
+        constexpr int kLeft = decltype(left)::value;
+        int32_t c = 0;
+        for (; c + 1 < plan.columns; c += 2) {
+            double* const t[2] = {tally.column(plan.column[c]) + blocks,
+                                  tally.column(plan.column[c + 1]) + blocks};
+            const double* const w[2] = {weight + plan.start[c], weight + plan.start[c + 1]};
+            const int32_t count[2] = {plan.start[c + 1] - plan.start[c],
+                                      plan.start[c + 2] - plan.start[c + 1]};
+            add_terms<kLeft, 2>(t, w, count, x + blocks);
+        }
+        if (c < plan.columns) {
+            double* const t[1] = {tally.column(plan.column[c]) + blocks};
+            const double* const w[1] = {weight + plan.start[c]};
+            const int32_t count[1] = {plan.start[c + 1] - plan.start[c]};
+            add_terms<kLeft, 1>(t, w, count, x + blocks);
+        }
+    });
 }
 
 // The loop nest over a plan (see PairPlan): per record, the host's NaN test
@@ -348,11 +399,7 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMa
         if (!x.nan_record) {
             for (int32_t p = 0; p < plan.pairs; ++p)
                 weight[p] = wg[plan.k1[p]] * wd[plan.k2[p]];
-            for (int32_t c = 0; c < plan.columns; ++c) {
-                const int32_t first = plan.start[c];
-                add_column(tally.column(plan.column[c]), x.data + 1, weight + first,
-                           plan.start[c + 1] - first, n - 1);
-            }
+            add_columns(plan, tally, x.data + 1, weight, n - 1);
         } else if (V::nan_records) {
             const double fg = F.at(1, x.g);
             const double fd = F.at(0, x.d);
