@@ -23,15 +23,20 @@ function ok = soak (folder, calls, seed)
   refs = cell (np, 1);
   for p = 1:np
     cases = {};
-    kinds = [zeros(1, valid_per_pool), kron(1:6, ones (1, faulty_per_kind))];
+    % the plug-in's own checks have the most ways to fail: three times
+    % as many lists of that kind
+    kinds = [zeros(1, valid_per_pool), kron(1:6, ones (1, faulty_per_kind)), ...
+             5 * ones(1, 2 * faulty_per_kind)];
     for kind = kinds
       [args, nout] = plugin_case (names{p}, kind);
       cases{end+1} = struct ('args', {args}, 'nout', nout);
     end
     pools{p} = cases;
     refs{p} = cellfun (@(c) call_plugin (names{p}, c.args, c.nout), cases, 'UniformOutput', false);
-    rejected = sum (cellfun (@(r) ! r.ok, refs{p}));
-    printf ('soak: %s: %d argument lists, %d of them rejected\n', names{p}, numel (cases), rejected);
+    failed = refs{p}(cellfun (@(r) ! r.ok, refs{p}));
+    messages = unique (cellfun (@(r) r.msg, failed, 'UniformOutput', false));
+    printf ('soak: %s: %d argument lists, %d of them rejected, with %d different messages\n', ...
+            names{p}, numel (cases), numel (failed), numel (messages));
   end
 
   % Warm-up: two passes over every pool, so that everything Octave loads
