@@ -62,7 +62,7 @@ function ok = differential (seed, calls, folder_a, folder_b)
           calls, seed, returned, calls - returned, mismatches, rate);
   printf ('| %s | differential | %d calls on each build (seed %d): %d returned, %d errors, %d mismatches | %s vs %s |\n', ...
           datestr (now (), 'yyyy-mm-dd'), calls, seed, returned, calls - returned, mismatches, ...
-          folder_a, folder_b);
+          folder_label (folder_a), folder_label (folder_b));
   if (shown > 0)
     file = fullfile (tempdir (), sprintf ('differential-seed%d.mat', seed));
     save ('-binary', file, 'failed');

@@ -49,7 +49,7 @@ function ok = exhaust_memory (folder)
   end
   printf ('| %s | out of memory | %d cases x 3 under a virtual memory limit: %s; VmRSS growth %.2f MiB | %s |\n', ...
           datestr (now (), 'yyyy-mm-dd'), cases, ifelse_text (ok, 'every call ended with an error, next calls right', 'FAILED'), ...
-          growth, folder);
+          growth, folder_label (folder));
 end
 
 function s = ifelse_text (c, a, b)

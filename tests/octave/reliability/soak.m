@@ -82,7 +82,7 @@ function ok = soak (folder, calls, seed)
   printf ('soak: VmRSS %.1f MiB after warm-up, %.1f MiB at the end: growth %.2f MiB (limit 2 MiB); %d results differed from the first call\n', ...
           rss0 / 1024, rss1 / 1024, growth, drift);
   printf ('| %s | soak | %d calls (%d per plug-in, %d rejected), %.0f calls/s, VmRSS growth %.2f MiB, %d drifted | %s |\n', ...
-          datestr (now (), 'yyyy-mm-dd'), total, calls, errors, total / in_calls, growth, drift, folder);
+          datestr (now (), 'yyyy-mm-dd'), total, calls, errors, total / in_calls, growth, drift, folder_label (folder));
   ok = drift == 0 && growth <= 2 && calls > 0;
 end
 
