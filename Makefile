@@ -4,7 +4,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps demo package test test-sanitize fuzz bench clean
+.PHONY: all build deps demo package test test-sanitize fuzz fuzz-octave soak bench clean
 
 all: build
 
@@ -67,6 +67,25 @@ fuzz:
 	  -DMEX_FUZZ=ON -DMEX_OCTAVE=OFF -DMEX_TESTS=OFF -DMEX_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)
 	scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	$(MAKE) fuzz-octave
+
+# Octave reliability runs against the toolbox folders of $(BUILD): the
+# native build (octave/) and the MEX build (octave-mex/).
+# fuzz-octave calls every plug-in of both builds on the same DIFF_CALLS
+# random argument lists and requires the same results, bit for bit, and the
+# same errors; DIFF_SEED picks the
+# lists and is printed, so a failure can be replayed. soak calls every
+# plug-in SOAK_CALLS times in one session per build and checks memory and
+# results.
+DIFF_CALLS ?= 100000
+DIFF_SEED ?= $(shell date +%s)
+SOAK_CALLS ?= 100000
+OCTAVE_TOOLBOXES = $(BUILD)/octave $(BUILD)/octave-mex
+fuzz-octave: build
+	tests/octave/reliability/run differential $(DIFF_SEED) $(DIFF_CALLS) $(OCTAVE_TOOLBOXES)
+
+soak: build
+	@for d in $(OCTAVE_TOOLBOXES); do tests/octave/reliability/run soak $$d $(SOAK_CALLS) || exit 1; done
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_BUILD) $(FUZZ_BUILD)

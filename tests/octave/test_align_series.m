@@ -1,4 +1,5 @@
-% align_series through GNU Octave's own host (build/octave/align_series.mex).
+% align_series through GNU Octave's own host, in either build (the native
+% function or the MEX file; tests/octave/run_octave_test names the folder).
 
 %!test
 %! [o1, o2, o3, o4] = align_series ({[1 3; 11 31]}, {[1 3; 11 31]}, {[1 3; 0.5 0.7]}, {[2; 0.9]});

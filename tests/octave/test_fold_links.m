@@ -1,5 +1,6 @@
-% fold_links_full and fold_links_masked through GNU Octave's own host
-% (build/octave/fold_links_full.mex, build/octave/fold_links_masked.mex).
+% fold_links_full and fold_links_masked through GNU Octave's own
+% host, in either build (the native functions or the MEX files;
+% tests/octave/run_octave_test names the folder).
 
 %!test
 %! % partner ends 2 5 3 5 7 in second-end entry 1; inputs stay unchanged

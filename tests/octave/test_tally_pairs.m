@@ -1,5 +1,6 @@
-% tally_pairs_full and tally_pairs_masked through GNU Octave's own host
-% (build/octave/tally_pairs_full.mex, build/octave/tally_pairs_masked.mex).
+% tally_pairs_full and tally_pairs_masked through GNU Octave's own
+% host, in either build (the native functions or the MEX files;
+% tests/octave/run_octave_test names the folder).
 
 %!shared W, S, F
 %! W = [2 3];

@@ -1,0 +1,125 @@
+function ok = differential (seed, calls, folder_a, folder_b)
+% DIFFERENTIAL  Calls every plug-in of two toolbox folders on the same
+% inputs and requires the same outcome from both.
+%
+%   ok = differential (SEED, CALLS, FOLDER_A, FOLDER_B) draws CALLS argument
+%   lists (plugin_case, seeded with SEED; the plug-ins take turns), valid
+%   and invalid, calls the plug-in of FOLDER_A and then the one of FOLDER_B
+%   on each, and compares: both must return outputs of the same class and
+%   size, bit for bit (NaN payloads and signed zeros included), or both must
+%   fail with the same error identifier and message. No call may change its
+%   inputs. Prints every mismatch with a way to reproduce it, then a
+%   summary and a markdown line for the reliability report.
+%
+% The calls go in batches: the whole batch runs against FOLDER_A, the path
+% is switched to FOLDER_B (use_toolbox), the batch runs again and the path
+% is switched back, so one process serves both builds.
+  names = plugin_names ();
+  rand ('state', seed);
+  randn ('state', seed);
+  batch = 2000;
+  done = 0;
+  returned = 0;
+  mismatches = 0;
+  shown = 0;
+  failed = struct ('name', {}, 'args', {}, 'nout', {});
+  elapsed = 0;
+  while (done < calls)
+    nb = min (batch, calls - done);
+    cases = cell (nb, 1);
+    for i = 1:nb
+      name = names{mod (done + i - 1, numel (names)) + 1};
+      [args, nout, kind] = plugin_case (name);
+      cases{i} = struct ('name', name, 'args', {args}, 'nout', nout, 'kind', kind, ...
+                         'before', value_bits (args));
+    end
+    t = tic ();
+    use_toolbox (folder_a, names);
+    ra = run_batch (cases);
+    use_toolbox (folder_b, names);
+    rb = run_batch (cases);
+    elapsed += toc (t);
+    for i = 1:nb
+      c = cases{i};
+      problem = compare (ra{i}, rb{i});
+      if (isempty (problem) && ! same_bits (value_bits (c.args), c.before))
+        problem = 'a call changed its inputs';
+      end
+      returned += ra{i}.ok;
+      if (! isempty (problem))
+        mismatches++;
+        if (shown < 10)
+          shown++;
+          report (c, done + i, seed, problem, ra{i}, rb{i});
+          failed(shown) = struct ('name', c.name, 'args', {c.args}, 'nout', c.nout);
+        end
+      end
+    end
+    done += nb;
+  end
+  rate = 2 * calls / max (elapsed, eps);
+  printf ('differential: %d executions (seed %d; each a call of both builds), %d returned, %d raised errors, %d mismatches; %.0f plug-in calls/s\n', ...
+          calls, seed, returned, calls - returned, mismatches, rate);
+  printf ('| %s | differential | %d calls on each build (seed %d): %d returned, %d errors, %d mismatches | %s vs %s |\n', ...
+          datestr (now (), 'yyyy-mm-dd'), calls, seed, returned, calls - returned, mismatches, ...
+          folder_label (folder_a), folder_label (folder_b));
+  if (shown > 0)
+    file = fullfile (tempdir (), sprintf ('differential-seed%d.mat', seed));
+    save ('-binary', file, 'failed');
+    printf ('the mismatching calls are saved in %s (variable failed: name, args, nout)\n', file);
+  end
+  ok = mismatches == 0 && calls > 0;
+end
+
+function r = run_batch (cases)
+  r = cell (numel (cases), 1);
+  for i = 1:numel (cases)
+    r{i} = call_plugin (cases{i}.name, cases{i}.args, cases{i}.nout);
+  end
+end
+
+% The difference between two outcomes in words, or '' when they are the same.
+function problem = compare (a, b)
+  problem = '';
+  if (a.ok != b.ok)
+    problem = 'one build returned, the other raised an error';
+  elseif (! a.ok)
+    if (! strcmp (a.id, b.id))
+      problem = 'error identifiers differ';
+    elseif (! strcmp (a.msg, b.msg))
+      problem = 'error messages differ';
+    end
+  elseif (numel (a.outs) != numel (b.outs))
+    problem = 'numbers of outputs differ';
+  else
+    for k = 1:numel (a.outs)
+      if (! same_bits (a.outs{k}, b.outs{k}))
+        problem = sprintf ('output %d differs (class, size or bits)', k);
+        return;
+      end
+    end
+  end
+end
+
+function report (c, number, seed, problem, a, b)
+  printf ('MISMATCH in call %d (seed %d), %s with %d inputs and %d outputs (case kind %d): %s\n', ...
+          number, seed, c.name, numel (c.args), c.nout, c.kind, problem);
+  printf ('  build A: %s\n  build B: %s\n', outcome (a), outcome (b));
+  printf ('  inputs:\n');
+  s = disp (c.args);
+  if (numel (s) > 2000)
+    s = [s(1:2000) '...'];
+  end
+  printf ('%s\n', s);
+end
+
+function s = outcome (r)
+  if (r.ok)
+    s = sprintf ('returned %d outputs', numel (r.outs));
+    for k = 1:numel (r.outs)
+      s = [s, sprintf(', %s %s', class (r.outs{k}), mat2str (size (r.outs{k})))];
+    end
+  else
+    s = sprintf ('error [%s] "%s"', r.id, strrep (r.msg, "\n", '\n'));
+  end
+end
