@@ -38,6 +38,7 @@
 #define KERNELS_FOLD_LINKS_H
 
 #include "checks.h"
+#include "ieee.h"
 #include "views.h"
 
 #include <cstdint>
@@ -163,7 +164,7 @@ template <bool kLast> void fold_bucket(const DoubleMatrix& bucket, const DoubleM
                 open[r] = column[r];
         } else {
             for (int32_t r = 1; r < rows; ++r)
-                open[r] = open[r] + column[r];
+                open[r] = ieee::add(open[r], column[r]);
         }
     }
 }

@@ -15,8 +15,9 @@
 //
 // Every term is formed left to right by separate multiplications and added
 // to its tally element at once, in loop order (entries, records, k1, k2,
-// rows); the plug-ins are compiled with -ffp-contract=off so that no fused
-// multiply-add changes a result.
+// rows), each operation one IEEE operation that passes on its left operand's
+// NaN (ieee.h), so that no fused multiply-add and no swapped operand changes
+// a result.
 //
 // The kernel reaches the record list and the host's services through an
 // `io` policy, which each binding implements over its own storage:
@@ -31,6 +32,7 @@
 #define KERNELS_TALLY_PAIRS_H
 
 #include "checks.h"
+#include "ieee.h"
 #include "views.h"
 
 #include <cstddef>
@@ -157,14 +159,16 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
                 if (c > limit) return false;
                 double* const t = tally.column(class_column(c));
                 if (!x.nan_record) {
-                    const double w = wg[k1] * wd[k2];
+                    const double w = ieee::mul(wg[k1], wd[k2]);
                     for (int32_t i = 0; i < n - 1; ++i)
-                        t[i] += w * x.data[i + 1];
+                        t[i] = ieee::add(t[i], ieee::mul(w, x.data[i + 1]));
                 } else {
-                    const double p = io.read_switch() != 0.0
-                                         ? ((F.at(1, x.g) * wg[k1]) * F.at(0, x.d)) * wd[k2]
-                                         : wg[k1] * wd[k2];
-                    t[n - 1] -= p;
+                    const double p =
+                        io.read_switch() != 0.0
+                            ? ieee::mul(ieee::mul(ieee::mul(F.at(1, x.g), wg[k1]), F.at(0, x.d)),
+                                        wd[k2])
+                            : ieee::mul(wg[k1], wd[k2]);
+                    t[n - 1] = ieee::sub(t[n - 1], p);
                 }
             }
         }
@@ -232,10 +236,8 @@ struct PairPlan {
     }
 };
 
-// Two doubles of a column side by side (one SSE2 register on x86-64). Lane
-// arithmetic is the same IEEE multiplication and addition per element as
-// scalar code; -ffp-contract=off keeps them unfused.
-typedef double Lanes __attribute__((vector_size(16)));
+// Two doubles of a column side by side, computed with the helpers of ieee.h.
+using ieee::Lanes;
 
 inline Lanes load_lanes(const double* p) {
     Lanes v;
@@ -275,8 +277,8 @@ inline void add_terms(double* const (&t)[kCols], const double* const (&w)[kCols]
             const double wp = w[c][p];
             const Lanes wv = {wp, wp};
             for (int v = 0; v < kPairs; ++v)
-                acc[c][v] = acc[c][v] + wv * val[v];
-            if (kOdd) acc_odd[c] = acc_odd[c] + wp * val_odd;
+                acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
+            if (kOdd) acc_odd[c] = ieee::add(acc_odd[c], ieee::mul(wp, val_odd));
         }
     }
     for (int c = 0; c < kCols; ++c) {
@@ -284,8 +286,8 @@ inline void add_terms(double* const (&t)[kCols], const double* const (&w)[kCols]
             const double wp = w[c][p];
             const Lanes wv = {wp, wp};
             for (int v = 0; v < kPairs; ++v)
-                acc[c][v] = acc[c][v] + wv * val[v];
-            if (kOdd) acc_odd[c] = acc_odd[c] + wp * val_odd;
+                acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
+            if (kOdd) acc_odd[c] = ieee::add(acc_odd[c], ieee::mul(wp, val_odd));
         }
         for (int v = 0; v < kPairs; ++v)
             store_lanes(t[c] + 2 * v, acc[c][v]);
@@ -398,7 +400,7 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMa
         const int32_t n = x.n;
         if (!x.nan_record) {
             for (int32_t p = 0; p < plan.pairs; ++p)
-                weight[p] = wg[plan.k1[p]] * wd[plan.k2[p]];
+                weight[p] = ieee::mul(wg[plan.k1[p]], wd[plan.k2[p]]);
             add_columns(plan, tally, x.data + 1, weight, n - 1);
         } else if (V::nan_records) {
             const double fg = F.at(1, x.g);
@@ -409,7 +411,9 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMa
                 for (int32_t p = plan.start[c]; p < plan.start[c + 1]; ++p) {
                     const double a = wg[plan.k1[p]];
                     const double b = wd[plan.k2[p]];
-                    acc -= io.read_switch() != 0.0 ? ((fg * a) * fd) * b : a * b;
+                    acc = ieee::sub(acc, io.read_switch() != 0.0
+                                             ? ieee::mul(ieee::mul(ieee::mul(fg, a), fd), b)
+                                             : ieee::mul(a, b));
                 }
                 *last = acc;
             }
