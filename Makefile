@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: BSD-3-Clause
 # One-command entry points. `make demo` and `make test` set up what is
 # missing on a fresh Debian machine, build, and run.
 BUILD ?= build

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // align_series through the emulated host against the plain reference loops:
 // 1,000 entries, 2,000 keys in each of inputs 3 and 4 (half of them shared),
 // V = 20, E = 10.

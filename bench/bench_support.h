@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Shared pieces of the plug-in benchmarks: calling a plug-in through the
 // emulated host, and the one-time check that it agrees bit for bit with the
 // reference it is measured against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked and fold_links_full through the emulated host against the
 // plain reference loops: 2,000,000 links over N = 100,000 indices, v = 6.
 // Ends are uniform in 1..N, values uniform doubles; one link in a thousand

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: BSD-3-Clause
 # Times maskdiff against cmp and diff on two pairs of large text files:
 #   (a) two identical files;
 #   (b) a pair in which one line in a thousand differs, and only in a field

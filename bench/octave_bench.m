@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 % Times each plug-in of the toolbox three ways on the same data: the native
 % Octave function, the MEX file in Octave, and plain vectorised Octave code
 % that does the same job (what a user would write without the toolbox). It

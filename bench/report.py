@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Runs the benchmarks of the toolbox and reports them against their targets.
 
 In this order:

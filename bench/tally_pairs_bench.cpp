@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_full and tally_pairs_masked through the emulated host against
 // the plain reference loops, on two shapes:
 //   a: G = 2,000 entries of 20 records, K = 12, n = 6, r = 4;

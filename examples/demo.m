@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 % A tour of the toolbox's plug-ins on small, readable examples.
 % Run it from GNU Octave or MATLAB with the compiled plug-ins on the path:
 %   addpath('build/octave'); run('examples/demo.m')        % from the shell: make demo

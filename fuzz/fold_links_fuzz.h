@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The fold_links fuzz targets: arbitrary arguments, and valid link tables
 // compared with the reference.
 #ifndef FOLD_LINKS_FUZZ_H

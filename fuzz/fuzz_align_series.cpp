@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // align_series on arbitrary arguments, and on valid lists against the reference.
 #include "align_series_ref.h"
 #include "fuzz_args.h"

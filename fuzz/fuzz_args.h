@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Decoding plug-in arguments from fuzz input, and the checks every plug-in
 // fuzz target makes.
 #ifndef FUZZ_ARGS_H

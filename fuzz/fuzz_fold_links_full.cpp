@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // fold_links_full on arbitrary arguments and on valid tables (see fold_links_fuzz.h).
 #include "fold_links_fuzz.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The comparison driver on two arbitrary in-memory inputs. Checks: the exit
 // status is 0 exactly when the report is "OK", it agrees with the inputs'
 // order swapped, and identical inputs give "OK".

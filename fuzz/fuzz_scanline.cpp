@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // scanline on patterns of valid items and arbitrary lines. The line, the
 // pattern and the output buffer are allocated at their exact sizes, so any
 // read or write beyond them is a sanitizer report. Checks: no valid item is

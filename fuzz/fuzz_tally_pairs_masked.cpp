@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_masked on arbitrary arguments and on valid inputs (see tally_pairs_fuzz.h).
 #include "tally_pairs_fuzz.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The tally_pairs fuzz targets: arbitrary arguments, and valid record lists
 // compared with the reference (the tally, or the misspecification error).
 #ifndef TALLY_PAIRS_FUZZ_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The host's array interface as the plug-ins' entry code sees it.
 //
 // Entry code calls the host operations under their 32-bit compatible names

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // align_series: lays four lists of keyed tables out on one key axis per entry.
 //
 //   [out1, out2, out3, out4] = align_series(in1, in2, in3, in4)

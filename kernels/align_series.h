@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Series alignment: lays four lists of keyed tables out on one key axis per
 // list entry.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The vocabulary of input checks that every binding shares.
 //
 // A check looks at arguments through an accessor of its binding (the MEX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Link folding, shared by fold_links_masked and fold_links_full.
 //
 //   [by_second, by_first] = fold_links_<variant>(links, counts)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked: files every link under both of its ends and folds each
 // index's links into one column per rising partner end, skipping links whose
 // first value is NaN.

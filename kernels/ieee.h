@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The kernels' arithmetic, one IEEE operation each, with the left operand's
 // NaN passed on whenever both operands are NaN.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The kernels' io policies over plain memory: the kernels run with no host
 // at all, for tests and benchmarks, and the bucket store that the native
 // Octave binding uses as its scratch.

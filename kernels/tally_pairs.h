@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The pair tally shared by tally_pairs_full and tally_pairs_masked: the loop
 // nest on views, with the variant (Full or Masked below) as a template
 // parameter, and the input checks both bindings share.

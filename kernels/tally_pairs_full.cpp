@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_full: classed pair products of a record list, NaN records included.
 //
 //   tally = tally_pairs_full(W, S_out, R, r, F, F_switch)

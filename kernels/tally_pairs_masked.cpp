@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_masked: classed pair products of a record list, NaN records skipped.
 //
 //   tally = tally_pairs_masked(W, T_out, R, r)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Host-free views on which the kernels compute.
 #ifndef KERNELS_VIEWS_H
 #define KERNELS_VIEWS_H

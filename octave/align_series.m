@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 %ALIGN_SERIES  Lay four lists of keyed tables out on one merged key axis.
 %
 %   [OUT1, OUT2, OUT3, OUT4] = align_series(IN1, IN2, IN3, IN4)

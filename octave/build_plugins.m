@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function build_plugins(outdir, kind)
 %BUILD_PLUGINS  Compile every plug-in of the toolbox for this Octave or MATLAB.
 %

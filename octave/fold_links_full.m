@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 %FOLD_LINKS_FULL  File links under both ends and fold them per partner end (sums).
 %
 %   [BY_SECOND, BY_FIRST] = fold_links_full(LINKS, COUNTS)

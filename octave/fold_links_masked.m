@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 %FOLD_LINKS_MASKED  File links under both ends and fold them, skipping NaN links.
 %
 %   [BY_SECOND, BY_FIRST] = fold_links_masked(LINKS, COUNTS)

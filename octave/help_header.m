@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function help_header (helpfile, header)
 %HELP_HEADER  Write a plug-in's help text as a C header for its native function.
 %

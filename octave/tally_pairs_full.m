@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 %TALLY_PAIRS_FULL  Tally classed pair products of a record list, NaN records included.
 %
 %   TALLY = tally_pairs_full(W, S_OUT, R, r, F, F_SWITCH)

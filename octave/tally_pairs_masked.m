@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 %TALLY_PAIRS_MASKED  Tally classed pair products of a record list, NaN records skipped.
 %
 %   TALLY = tally_pairs_masked(W, T_OUT, R, r)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The emulated host. See emulated_host.h for what it checks.
 #include "emulated_host.h"
 

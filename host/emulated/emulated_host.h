@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The emulated host: arrays of our own behind the C entry points of
 // mex_api.h, and a harness that loads a real plug-in file and calls its
 // mexFunction the way MATLAB does.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The C entry points of the emulated host: the same names, types and values
 // as MATLAB's 32-bit compatible array API, so a plug-in built against this
 // header resolves its host symbols from the emulated host when it is loaded,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The MEX entry of align_series: the kernel's lists and outputs as host
 // arrays.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The MEX entry of fold_links_masked and fold_links_full: the kernel's
 // buckets, counters and outputs as host arrays.
 //

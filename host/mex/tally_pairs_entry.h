@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The MEX entry of tally_pairs_full and tally_pairs_masked: the record list
 // and the host's services for the loop nest.
 //

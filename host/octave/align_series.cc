@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // align_series as a native Octave function: the kernel of align_series.h
 // writing straight into the Octave arrays it returns.
 #include "align_series.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked as a native Octave function (see native_fold_links.h).
 #include "native_fold_links.h"
 #include "plugin_help.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The native Octave binding: the plug-ins as Octave functions that build
 // Octave values directly, with no MEX layer in between.
 //

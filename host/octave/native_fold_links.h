@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked and fold_links_full as native Octave functions: the
 // kernel of kernels/fold_links.h with its buckets in plain memory (the
 // bucket store of kernels/plain_io.h) and its outputs written straight into

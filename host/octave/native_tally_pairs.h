@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_full and tally_pairs_masked as native Octave functions: the
 // loop nest of kernels/tally_pairs.h over the record list in place.
 #ifndef NATIVE_TALLY_PAIRS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_full as a native Octave function (see native_tally_pairs.h).
 #include "native_tally_pairs.h"
 #include "plugin_help.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The emulated host catches every kind of misbehaviour it promises to, and
 // lets a well-behaved call through with its outputs.
 #include "gtest_support.h"

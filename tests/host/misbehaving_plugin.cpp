@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A plug-in that breaks the host's rules on purpose, one rule per mode
 // (prhs[0] holds the mode), so the tests can show the emulated host catches
 // each. Modes: 0 behaves; 1 leaks; 2 writes an input; 3 writes past an

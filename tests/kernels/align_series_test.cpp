@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // align_series through the emulated host, loading build/mex/align_series.mexa64.
 #include "align_series_ref.h"
 #include "gtest_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked and fold_links_full through the emulated host, loading
 // build/mex/fold_links_masked.mexa64 and build/mex/fold_links_full.mexa64.
 #include "fold_links_ref.h"

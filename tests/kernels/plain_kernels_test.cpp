@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The kernels on plain memory, with no host at all: each family's io policy
 // of kernels/plain_io.h against the reference, bit for bit, and what the
 // kernels ask of their policy.

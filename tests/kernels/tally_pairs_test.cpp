@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // tally_pairs_full and tally_pairs_masked through the emulated host, loading
 // build/mex/tally_pairs_full.mexa64 and build/mex/tally_pairs_masked.mexa64.
 // Every call also passes the host's checks: no leak, no input changed, no

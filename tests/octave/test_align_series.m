@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 % align_series through GNU Octave's own host, in either build (the native
 % function or the MEX file; tests/octave/run_octave_test names the folder).
 

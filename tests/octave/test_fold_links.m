@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 % fold_links_full and fold_links_masked through GNU Octave's own
 % host, in either build (the native functions or the MEX files;
 % tests/octave/run_octave_test names the folder).

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 % Every plug-in, called in one Octave process with invalid input of every
 % kind, either raises an error with a message or returns; the process lives.
 

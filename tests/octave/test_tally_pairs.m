@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 % tally_pairs_full and tally_pairs_masked through GNU Octave's own
 % host, in either build (the native functions or the MEX files;
 % tests/octave/run_octave_test names the folder).

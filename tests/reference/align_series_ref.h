@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A plain reference of the series alignment, written from the definition
 // and independently of the plug-in: it builds the merged key sequence as a
 // vector and fills each output with its own cursor. Tests, fuzz targets and

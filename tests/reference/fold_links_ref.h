@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A plain reference of the link folding, written from the definition and
 // independently of the plug-ins. Tests, fuzz targets and benchmarks
 // compare the plug-ins against it. Only valid input is defined here: ends of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A plain reference of the pair tallies, written from the definition and
 // independently of the plug-ins: straightforward loops over std::vector data.
 // Tests, fuzz targets and benchmarks compare the plug-ins against it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // GoogleTest helpers for tests that call the real plug-in files through the
 // emulated host.
 #ifndef GTEST_SUPPORT_H

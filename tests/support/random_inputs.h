@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Random valid inputs of every kernel family, shared by the tests that run
 // the plug-ins through the emulated host and those that run the kernels on
 // plain memory. Each draws from small pools with repeats, NaN, signed zeros

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // What tests, benchmarks and fuzz targets share: the plug-in loader and the
 // bitwise comparison of a result with expected values.
 #ifndef TEST_SUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Line-by-line comparison of two inputs with a table of tolerated patterns.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // maskdiff file1 file2: compares two text files line by line, tolerating the
 // run times and version numbers of a fixed table of line patterns. "-" reads
 // standard input.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Matching of one text line against one pattern of the tolerated-line table.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // A stand-in for MATLAB's mex.h, written for one purpose: to compile the
 // plug-ins' MATLAB branch of host/mex_host.h on a machine without MATLAB. It
 // declares the 32-bit compatible API the way -compatibleArrayDims presents

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function r = call_plugin (name, args, nout)
 % CALL_PLUGIN  Calls plug-in NAME with the argument list ARGS and NOUT
 % requested outputs, the way a user's code does, and returns what happened:

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function ok = differential (seed, calls, folder_a, folder_b)
 % DIFFERENTIAL  Calls every plug-in of two toolbox folders on the same
 % inputs and requires the same outcome from both.

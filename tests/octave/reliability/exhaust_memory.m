@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function ok = exhaust_memory (folder)
 % EXHAUST_MEMORY  Asks every plug-in of toolbox FOLDER for outputs or
 % scratch that cannot fit in memory; run it under a virtual memory limit

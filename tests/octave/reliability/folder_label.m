@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function s = folder_label (folder)
 % FOLDER_LABEL  A toolbox folder as the reliability report names it: its
 % path from the repository's root when it lies inside the repository.

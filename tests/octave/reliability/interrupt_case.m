@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function [long, small] = interrupt_case (name, scale)
 % INTERRUPT_CASE  Argument lists for the interrupt test of plug-in NAME:
 % LONG keeps the plug-in busy for a few seconds (valid input, one call;

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function [args, nout, kind] = plugin_case (name, kind)
 % PLUGIN_CASE  A random argument list for plug-in NAME, drawn from Octave's
 % rand state (seed it with rand ('state', SEED) for a repeatable sequence).

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function names = plugin_names ()
 % PLUGIN_NAMES  The toolbox's plug-ins, as kernels/plugins.txt lists them
 % (one name a line; '#' starts a comment).

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function s = same_bits (a, b)
 % SAME_BITS  True when A and B are bitwise the same value: the same class
 % and size, and every bit of the data equal (NaN payloads and the sign of

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function ok = soak (folder, calls, seed)
 % SOAK  Calls every plug-in of toolbox FOLDER CALLS times in this one
 % process and watches for leaks and drift.

@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function use_toolbox (folder, names)
 % USE_TOOLBOX  Puts toolbox FOLDER on the path in place of any other folder
 % that holds one of the plug-ins NAMES, drops the functions Octave has

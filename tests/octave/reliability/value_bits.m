@@ -1,3 +1,5 @@
+% SPDX-License-Identifier: BSD-3-Clause
+
 function k = value_bits (x)
 % VALUE_BITS  A uint64 column that holds everything that makes two values
 % the same: class, dimensions, sparsity, complexity and every bit of the

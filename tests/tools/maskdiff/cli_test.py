@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: BSD-3-Clause
 """Command-line tests of maskdiff: operands, files, standard input, messages
 and exit statuses, all checked byte for byte.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // The comparison driver on inputs in memory, in temporary files and on one
 // shared stream, checking the report and the exit status byte for byte.
 #include "driver.h"

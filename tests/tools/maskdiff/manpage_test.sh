@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: BSD-3-Clause
 # Renders a manual page with groff, every warning on, and fails on any
 # warning or error. groff is required (Debian package groff-base): without it
 # the test fails and says so.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: BSD-3-Clause
 // Matching and normalising single lines against patterns.
 #include "scanline.h"
 
