@@ -91,7 +91,7 @@ function build_octave (name, flags, src, out, helpfile)
   old_dir = pwd ();
   cleanup = onCleanup (@() restore (old_cxxflags, old_dir, scratch));
   cxxflags = strtrim (mkoctfile ('-p', 'CXXFLAGS'));
-  setenv ('CXXFLAGS', [cxxflags ' -O2 -ffp-contract=off']);
+  setenv ('CXXFLAGS', [cxxflags ' -O3 -ffp-contract=off']);
   if ~isempty (helpfile)
     help_header (helpfile, fullfile (scratch, 'plugin_help.h'));
     flags{end+1} = ['-I' scratch];
