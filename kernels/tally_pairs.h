@@ -395,13 +395,21 @@ template <class V, class Io>
 Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMatrix& F,
                      const DoubleMatrix& tally, Io& io) {
     double weight[PairPlan::kMaxPairs];
+    // W(k1, g) of every pair, gathered once per entry g: its records share it.
+    double first[PairPlan::kMaxPairs];
+    int32_t gathered = -1;
     return walk_records<V>(W, io, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         const int32_t n = x.n;
         if (!x.nan_record) {
+            if (gathered != x.g) {
+                for (int32_t p = 0; p < plan.pairs; ++p)
+                    first[p] = wg[plan.k1[p]];
+                gathered = x.g;
+            }
             for (int32_t p = 0; p < plan.pairs; ++p)
-                weight[p] = ieee::mul(wg[plan.k1[p]], wd[plan.k2[p]]);
+                weight[p] = ieee::mul(first[p], wd[plan.k2[p]]);
             add_columns(plan, tally, x.data + 1, weight, n - 1);
         } else if (V::nan_records) {
             const double fg = F.at(1, x.g);
