@@ -83,7 +83,17 @@ class Access {
     }
     uint64_t numel(Arg a) const { return static_cast<uint64_t>(a->numel()); }
     // The entry itself, inside the list's storage, which the argument owns.
-    Arg cell(Arg list, int32_t i) const { return &list->cell_value().data()[i]; }
+    // Reaching that storage copies the list's header (a count and a
+    // dimension vector on the heap), so the last few lists' storage is kept
+    // at hand: a call reads each of its lists entry by entry.
+    Arg cell(Arg list, int32_t i) const {
+        for (const ListSlot& s : lists_)
+            if (s.list == list) return s.data + i;
+        ListSlot& s = lists_[next_slot_++ % kListSlots];
+        s.list = list;
+        s.data = list->cell_value().data();
+        return s.data + i;
+    }
     // The first element as a double; of a sparse value its first stored
     // element, 0 when it stores none.
     double scalar(Arg a) const {
@@ -102,6 +112,8 @@ class Access {
         return kept_.back().fortran_vec();
     }
 
+    void poll() const { octave_quit(); }
+
     const char* function() const { return function_; }
 
   private:
@@ -111,8 +123,18 @@ class Access {
         return static_cast<int32_t>(value);
     }
 
+    // A list's entries stay where they are for the whole call: the
+    // arguments are not modified while the function runs.
+    struct ListSlot {
+        Arg list = nullptr;
+        const octave_value* data = nullptr;
+    };
+    static constexpr unsigned kListSlots = 8;
+
     const char* function_;
     std::vector<NDArray> kept_;
+    mutable ListSlot lists_[kListSlots];
+    mutable unsigned next_slot_ = 0;
 };
 
 // A double matrix whose elements the kernel writes before Octave sees it:
