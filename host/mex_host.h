@@ -155,6 +155,8 @@ struct Access {
     Arg cell(Arg list, int32_t i) const { return mxGetCell_700(list, i); }
     double scalar(Arg a) const { return mxGetScalar(a); }
     double* data(Arg a) const { return mxGetPr(a); }
+    // The host acts on an interrupt only once a MEX file has returned.
+    void poll() const {}
 };
 
 // Reports a fault when a check raised one.

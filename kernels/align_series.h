@@ -169,6 +169,7 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
                               "needs an entry for each row of input 3",
                               input, static_cast<unsigned long long>(count), n);
     for (int32_t i = 0; i < n; ++i) {
+        checks::poll_at(h, i);
         const typename A::Arg e = h.cell(list, i);
         if (!checks::plain_matrix(h.kind(e)))
             return checks::reject(kName, "notDouble",
@@ -190,6 +191,7 @@ template <class A>
 checks::Fault check_sizes(A& h, typename A::Arg in3, typename A::Arg in4, const Shape& s) {
     const int64_t tallest = (s.v + 1 > s.e) ? s.v + 1 : s.e;
     for (int32_t i = 0; i < s.n; ++i) {
+        checks::poll_at(h, i);
         const typename A::Arg a = h.cell(in3, i);
         const typename A::Arg b = h.cell(in4, i);
         const int64_t keys = int64_t(a ? h.dims(a)[1] : 0) + int64_t(b ? h.dims(b)[1] : 0);

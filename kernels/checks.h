@@ -20,6 +20,9 @@
 //   Arg cell(Arg list, int32_t i)  entry i of a cell array, from 0
 //   double scalar(Arg)             the first element, as a double
 //   double* data(Arg)              the elements of a real double array
+//   void poll()                    lets a check that walks a long list be
+//                                  interrupted (a MEX file cannot be: there
+//                                  it does nothing)
 #ifndef KERNELS_CHECKS_H
 #define KERNELS_CHECKS_H
 
@@ -28,6 +31,14 @@
 #include <cstdio>
 
 namespace checks {
+
+// List entries a check looks at between two polls for an interrupt.
+inline constexpr int32_t kPollEvery = 4096;
+
+// Polls through accessor `h` once every kPollEvery entries of a list walk.
+template <class A> inline void poll_at(A& h, int32_t entry) {
+    if (entry % kPollEvery == kPollEvery - 1) h.poll();
+}
 
 // What a check needs to know of an argument's type and shape.
 struct Kind {

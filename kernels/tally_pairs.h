@@ -506,6 +506,7 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                                   static_cast<unsigned long long>(f_elements), G, G);
     }
     for (int32_t g = 0; g < G; ++g) {
+        checks::poll_at(h, g);
         const typename A::Arg e = h.cell(list, g);
         if (!checks::plain_matrix(h.kind(e)))
             return checks::reject(plugin, "notDouble",

@@ -1,7 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The kernels on plain memory, with no host at all: each family's io policy
 // of kernels/plain_io.h against the reference, bit for bit, and what the
-// kernels ask of their policy.
+// kernels ask of their policy; and, through the MEX accessor over emulated
+// arrays, what the input checks ask of their accessor on a long list.
+#include "emulated_host.h"
+#include "mex_host.h"
 #include "plain_io.h"
 #include "random_inputs.h"
 #include "support.h"
@@ -168,6 +171,47 @@ TEST(PlainKernels, TallyPairsReadsFSwitchPerContributingPair) {
               "");
     plain_tally<tally_pairs::Masked>(in, &reads);
     EXPECT_EQ(reads, 0);
+}
+
+// The MEX accessor over emulated arrays, counting the checks' polls.
+struct PollCounter : mexhost::Access {
+    int polls = 0;
+    void poll() { ++polls; }
+};
+
+// A list of `n` entries, each a copy of `entry`.
+emu::ArrayPtr repeated(int n, const mxArray* entry) {
+    std::vector<emu::ArrayPtr> entries;
+    for (int i = 0; i < n; ++i)
+        entries.push_back(emu::copy(entry));
+    return emu::cell_column(std::move(entries));
+}
+
+// A check that walks every entry of a long list polls for an interrupt on
+// the way, so that Ctrl-C reaches a native function before its kernel starts.
+TEST(InputChecks, LongListWalksPollForInterrupts) {
+    const int n = 5 * checks::kPollEvery;
+    const emu::ArrayPtr values = repeated(n, emu::matrix(2, 1, {1, 5}).get());
+    const emu::ArrayPtr stats = repeated(n, emu::matrix(2, 1, {1, 0.5}).get());
+    {
+        const mxArray* in[4] = {values.get(), values.get(), stats.get(), stats.get()};
+        PollCounter h;
+        align_series::Shape shape;
+        ASSERT_FALSE(align_series::check_inputs(h, 4, 4, in, shape));
+        EXPECT_EQ(shape.n, n);
+        // four list walks and the size walk, five polls each
+        EXPECT_EQ(h.polls, 5 * 5);
+    }
+    {
+        const emu::ArrayPtr W = emu::zeros(1, n);
+        const emu::ArrayPtr R = emu::scalar(1);
+        const emu::ArrayPtr r = emu::scalar(1);
+        const mxArray* in[4] = {W.get(), values.get(), R.get(), r.get()};
+        PollCounter h;
+        tally_pairs::Inputs inputs;
+        ASSERT_FALSE(tally_pairs::check_inputs<tally_pairs::Masked>(h, 4, in, inputs));
+        EXPECT_EQ(h.polls, 5);
+    }
 }
 
 } // namespace
