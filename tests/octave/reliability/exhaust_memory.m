@@ -5,7 +5,7 @@ function ok = exhaust_memory (folder)
 % scratch that cannot fit in memory; run it under a virtual memory limit
 % (see out_of_memory, which sets one). Each such call must end with an
 % error, not take the process down, and the session must then answer a
-% small call (interrupt_case) with the same result, bit for bit, as before.
+% small call (small_case) with the same result, bit for bit, as before.
 % The whole set of calls runs three times: the resident memory (VmRSS)
 % after the third pass may exceed that after the first by 2 MiB at most,
 % so nothing of a failed call stays behind. Prints the error message of
@@ -16,7 +16,7 @@ function ok = exhaust_memory (folder)
   cases = 0;
   for pass = 1:3
     for p = 1:numel (names)
-      [~, small] = interrupt_case (names{p});
+      small = small_case (names{p});
       ref = call_plugin (names{p}, small.args, small.nout);
       if (! ref.ok)
         printf ('FAIL: %s: the small call fails: %s\n', names{p}, ref.msg);
