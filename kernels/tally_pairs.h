@@ -492,6 +492,14 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                               "Input 1 (W) is %d x %d: W and the %d x %d pairs of R must each "
                               "hold at most 2147483647 elements",
                               K, G, K, K);
+    // W's sizes come from its first two dimensions; an array with a trailing
+    // dimension of 0 (K x G x 0) has those but holds no element to read.
+    const uint64_t w_elements = h.numel(args[0]);
+    if (w_elements < static_cast<uint64_t>(K) * static_cast<uint64_t>(G))
+        return checks::reject(plugin, "tooFewElements",
+                              "Input 1 (W) has %llu elements, but its first two dimensions make "
+                              "it %d x %d",
+                              static_cast<unsigned long long>(w_elements), K, G);
     const uint64_t r_elements = h.numel(args[2]);
     if (r_elements < static_cast<uint64_t>(K) * static_cast<uint64_t>(K))
         return checks::reject(plugin, "tooFewElements",

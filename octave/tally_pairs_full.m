@@ -60,8 +60,9 @@
 %     tally_pairs_full:tooFewEntries   S_OUT has fewer than G entries
 %     tally_pairs_full:tooLarge        K x G, K x K, an entry or the tally
 %                                      exceeds 2^31-1 elements
-%     tally_pairs_full:tooFewElements  R has fewer than K x K elements, or F
-%                                      fewer than 2 x G
+%     tally_pairs_full:tooFewElements  W has fewer than K x G elements (a
+%                                      K x G x 0 array), R fewer than K x K,
+%                                      or F fewer than 2 x G
 %     tally_pairs_full:rowCount        an entry with records has not n rows
 %     tally_pairs_full:badPartner      a record's partner index is not 1 to G
 %                                      after truncation (NaN, Inf included);

@@ -50,7 +50,9 @@
 %     tally_pairs_masked:tooFewEntries   T_OUT has fewer than G entries
 %     tally_pairs_masked:tooLarge        K x G, K x K, an entry or the tally
 %                                        exceeds 2^31-1 elements
-%     tally_pairs_masked:tooFewElements  R has fewer than K x K elements
+%     tally_pairs_masked:tooFewElements  W has fewer than K x G elements (a
+%                                        K x G x 0 array), or R fewer than
+%                                        K x K
 %     tally_pairs_masked:rowCount        an entry with records has not n rows
 %     tally_pairs_masked:badPartner      a value record's partner index is not
 %                                        1 to G after truncation (NaN, Inf

@@ -389,6 +389,11 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
         {[](Inputs& a) { a.W = emu::zeros(46341, 0); }, "tooLarge",
          "Input 1 (W) is 46341 x 0: W and the 46341 x 46341 pairs of R must each hold at most "
          "2147483647 elements"},
+        {[](Inputs& a) {
+             a.W = emu::nd_double({1, 2, 0});
+         },
+         "tooFewElements",
+         "Input 1 (W) has 0 elements, but its first two dimensions make it 1 x 2"},
         {[](Inputs& a) { a.R = emu::zeros(0, 0); }, "tooFewElements",
          "Input 3 (R) has 0 elements, but W has 1 rows: R needs 1 x 1"},
         {[](Inputs& a) {

@@ -94,6 +94,7 @@
 %!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, [])
 %!   'tooFewRows',     @() tally_pairs_full (W, {1, 2}, 1, 1, F, 1)
 %!   'tooFewEntries',  @() tally_pairs_full (W, S(1), 1, 1, F, 1)
+%!   'tooFewElements', @() tally_pairs_full (zeros (1, 2, 0), S, 1, 1, F, 1)
 %!   'tooFewElements', @() tally_pairs_full (W, S, [], 1, F, 1)
 %!   'rowCount',       @() tally_pairs_full (W, {S{1}, [1; NaN]}, 1, 1, F, 1)
 %!   'tooLarge',       @() tally_pairs_full (W, S, 1, 2^30, F, 1)
