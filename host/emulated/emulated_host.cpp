@@ -79,7 +79,6 @@ struct HostState {
     size_t memory_limit = size_t(6) << 30;
     bool thorough = true;     // input snapshots and guard scans
     bool host_failed = false; // the host itself ended the call (out of memory)
-    emu::HostStats stats;
 };
 
 HostState& state() {
@@ -204,8 +203,6 @@ void violation(const std::string& what) {
 
 // Every handle the plug-in passes must be a live array.
 const mxArray* live(const mxArray* a, const char* op) {
-    auto& s = state();
-    ++s.stats.host_calls;
     if (!a) abort_call(std::string(op) + ": null array handle");
     if (a->magic != kMagic) abort_call(std::string(op) + ": not an array handle");
     if (a->dead) abort_call(std::string(op) + ": " + name_of(a) + " used after mxDestroyArray");
@@ -227,7 +224,6 @@ std::string slots_text() {
 
 mxArray* create(mxClassID cls, int rows, int cols, bool complex, const char* op) {
     auto& s = state();
-    ++s.stats.host_calls;
     if (rows < 0 || cols < 0)
         abort_call(std::string(op) + ": negative size " + std::to_string(rows) + " x " +
                    std::to_string(cols));
@@ -245,7 +241,6 @@ mxArray* create(mxClassID cls, int rows, int cols, bool complex, const char* op)
     s.created.push_back(a);
     a->serial = static_cast<int>(s.created.size());
     s.bytes_created += bytes;
-    ++s.stats.arrays_created;
     if (s.tracing)
         trace(std::string(op) + "(" + std::to_string(rows) + "," + std::to_string(cols) + ") -> " +
               name_of(a) + " " + before);
@@ -314,13 +309,11 @@ void mark(mxArray* a, const std::string& where) {
 extern "C" {
 
 void mexErrMsgTxt(const char* message) {
-    ++state().stats.host_calls;
     trace(std::string("mexErrMsgTxt(\"") + (message ? message : "") + "\")");
     throw emu::HostError{"", message ? message : ""};
 }
 
 void mexErrMsgIdAndTxt(const char* id, const char* format, ...) {
-    ++state().stats.host_calls;
     char buffer[4096] = "";
     if (format) {
         va_list args;
@@ -512,12 +505,10 @@ double mxGetScalar(const mxArray* a) {
 }
 
 bool mxIsNaN(double value) {
-    ++state().stats.host_calls;
     return std::isnan(value);
 }
 
 double mxGetNaN(void) {
-    ++state().stats.host_calls;
     return std::numeric_limits<double>::quiet_NaN();
 }
 
@@ -644,11 +635,6 @@ std::vector<const mxArray*> entries(const mxArray* a) {
     return std::vector<const mxArray*>(a->cells.begin(), a->cells.end());
 }
 
-bool same_double(double a, double b) {
-    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
-    return std::memcmp(&a, &b, sizeof a) == 0;
-}
-
 bool same_array(const mxArray* a, const mxArray* b) {
     std::string x, y;
     serialize(a, x);
@@ -698,11 +684,6 @@ Plugin::~Plugin() {
 
 CallResult Plugin::call(int nlhs, const std::vector<const mxArray*>& inputs, int slots,
                         bool trace_calls) const {
-    return call_raw(nlhs, static_cast<int>(inputs.size()), inputs, slots, trace_calls);
-}
-
-CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*>& inputs,
-                            int slots, bool trace_calls) const {
     auto& s = state();
     CallResult result;
     if (slots < 0) slots = nlhs > 1 ? nlhs : 1;
@@ -734,7 +715,7 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
         name_inputs(inputs[i], "prhs[" + std::to_string(i) + "]");
 
     try {
-        entry_(nlhs, plhs.data(), nrhs, prhs.data());
+        entry_(nlhs, plhs.data(), static_cast<int>(inputs.size()), prhs.data());
     } catch (const HostError& e) {
         result.failed = true;
         result.error_id = e.id;
@@ -807,21 +788,15 @@ CallResult Plugin::call_raw(int nlhs, int nrhs, const std::vector<const mxArray*
 
     result.violations = std::move(s.violations);
     result.trace = std::move(s.trace);
-    HostStats stats = s.stats;
     const size_t limit = s.memory_limit;
     s = HostState{};
     s.memory_limit = limit;
     s.thorough = thorough;
-    s.stats = stats;
     return result;
 }
 
 std::string plugin_path(const std::string& name) {
     return std::string(MEXHOST_PLUGIN_DIR) + "/" + name + MEXHOST_PLUGIN_SUFFIX;
-}
-
-HostStats last_call_stats() {
-    return state().stats;
 }
 
 void set_memory_limit(size_t bytes) {

@@ -85,9 +85,6 @@ Matrix read(const mxArray* a);
 // The entries of a cell array, column-major.
 std::vector<const mxArray*> entries(const mxArray* a);
 
-// True when the two doubles have the same bits (NaN payloads aside: any NaN
-// equals any NaN), so -0 and +0 differ.
-bool same_double(double a, double b);
 // Structural equality: class, dimensions, bits of the data, entries.
 bool same_array(const mxArray* a, const mxArray* b);
 // A short readable rendering, for failure messages.
@@ -119,11 +116,6 @@ class Plugin {
     CallResult call(int nlhs, const std::vector<const mxArray*>& inputs, int slots = -1,
                     bool trace = false) const;
 
-    // The same call with an explicit nrhs that may differ from inputs.size()
-    // (prhs still points at `inputs`).
-    CallResult call_raw(int nlhs, int nrhs, const std::vector<const mxArray*>& inputs, int slots,
-                        bool trace) const;
-
   private:
     void* handle_ = nullptr;
     void (*entry_)(int, mxArray**, int, const mxArray**) = nullptr;
@@ -131,13 +123,6 @@ class Plugin {
 
 // The directory holding the built plug-ins (set at build time).
 std::string plugin_path(const std::string& name);
-
-// Counters of host calls during the last call, for benchmarks and tests.
-struct HostStats {
-    uint64_t host_calls = 0;
-    uint64_t arrays_created = 0;
-};
-HostStats last_call_stats();
 
 // Whether calls snapshot their inputs to prove afterwards that none changed
 // and scan the guard zones around every array's data (on by default).

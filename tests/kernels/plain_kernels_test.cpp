@@ -57,9 +57,6 @@ TEST(PlainKernels, AlignSeriesMatchesTheReference) {
     }
 }
 
-// The variants of a family, as the plug-in tests name them.
-enum Variant { kFull, kMasked };
-
 template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rng) {
     for (int round = 0; round < 300; ++round) {
         random_inputs::FoldCase c = random_inputs::fold(rng, masked);
