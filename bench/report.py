@@ -483,7 +483,7 @@ def generated_markdown(rows, info, started, args, results, problems):
         "",
         "- **C++ plug-in benchmarks** (`build/bench/plugin_bench`, Google Benchmark): each "
         "plug-in called through the emulated host, and each kernel alone on plain memory "
-        "(the io policies of `kernels/plain_io.h`), against the plain reference loops of "
+        "(the io policies of `tests/support/plain_io.h`), against the plain reference loops of "
         "`tests/reference`, built with the same flags and checked bit for bit against them "
         "once before timing. Time: wall time per call, best of "
         f"{1 if quick else 3} repetition(s); throughput: the bytes of input and output that a "

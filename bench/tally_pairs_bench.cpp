@@ -138,12 +138,16 @@ template <class V> void run_kernel(benchmark::State& state, Shape shape) {
     auto W = in.W, R = in.R, F = in.F;
     const int32_t r = int32_t(in.r);
     const int32_t rows = V::nan_records ? in.n : in.n - 1;
+    const tally_pairs::Inputs inputs{DoubleMatrix{W.data(), in.K, in.G},
+                                     DoubleMatrix{R.data(), in.K, in.K},
+                                     DoubleMatrix{F.data(), 2, in.G},
+                                     r,
+                                     in.n,
+                                     rows};
     for (auto _ : state) {
         std::vector<double> tally(size_t(rows) * size_t(r), 0.0);
         plain::TallyIo io(records, in.n, in.F_switch);
-        const auto status = tally_pairs::tally<V>(
-            DoubleMatrix{W.data(), in.K, in.G}, DoubleMatrix{R.data(), in.K, in.K}, r,
-            DoubleMatrix{F.data(), 2, in.G}, DoubleMatrix{tally.data(), rows, r}, io);
+        const auto status = tally_pairs::run<V>(inputs, DoubleMatrix{tally.data(), rows, r}, io);
         if (status.code != tally_pairs::Status::ok) benchsupport::die("the tally failed");
         benchmark::DoNotOptimize(tally.data());
     }

@@ -25,9 +25,11 @@
 //   DoubleMatrix create(Side s, int32_t i, int32_t rows, int32_t cols)
 //        creates entry i of the output folded from list s; the kernel
 //        writes every element;
+//   int32_t* counters()                    the fill counters: N pairs of
+//                                          int32_t, zero-filled;
 //   void poll()                            lets a long call be interrupted.
-// The buckets start zero-filled, and so do the fill counters, which the
-// caller passes as N pairs of int32_t.
+// The buckets start zero-filled. kernels/bucket_store.h implements the policy
+// over plain memory, for every binding that needs no host for its scratch.
 //
 // Everything the kernel would read or write outside an array is refused by
 // check_inputs before anything is created: inputs of another kind, too few
@@ -188,8 +190,6 @@ template <class V, class Io> void fold(int32_t n_index, Io& io) {
     fold_list<V::last_in_output2>(by_first, n_index, io);
 }
 
-// ---- Input checks ------------------------------------------------------------
-
 // The inputs as the kernel reads them.
 struct Inputs {
     DoubleMatrix links;   // v x n
@@ -200,6 +200,18 @@ struct Inputs {
         return static_cast<int32_t>(counts[2 * static_cast<int64_t>(i) + side]);
     }
 };
+
+// The whole fold of variant V, once the buckets exist: files every link,
+// then folds both lists unless a bucket had no room. Returns where filing
+// stopped (link -1 when every link was filed and both outputs are written);
+// the caller then frees its scratch and reports an overflow.
+template <class V, class Io> Overflow run(const Inputs& in, Io& io) {
+    const Overflow stop = file_links<V>(in.links, io.counters(), io);
+    if (stop.link < 0) fold<V>(in.n_index, io);
+    return stop;
+}
+
+// ---- Input checks ------------------------------------------------------------
 
 // Checks of the values: counts and link ends.
 template <class V>
@@ -296,12 +308,12 @@ checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* args
 }
 
 // The message of a bucket that received more links than its count allows.
-template <class V> checks::Fault overflow_fault(const Overflow& full) {
+template <class V> checks::Fault overflow_fault(const Overflow& stop) {
     return checks::reject(V::name, "bucketOverflow",
                           "Link %d: more links have %s end %d than row %d of the count matrix "
                           "allows for it (%d)",
-                          full.link + 1, full.second_end ? "second" : "first", full.index + 1,
-                          full.second_end ? 1 : 2, full.capacity);
+                          stop.link + 1, stop.second_end ? "second" : "first", stop.index + 1,
+                          stop.second_end ? 1 : 2, stop.capacity);
 }
 
 } // namespace fold_links

@@ -431,19 +431,6 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMa
     });
 }
 
-// The pair tally of one call (see tally_each_pair for the inputs and the
-// errors): over a plan of R's contributing pairs where one fits, else pair
-// by pair.
-template <class V, class Io>
-Status tally(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r, const DoubleMatrix& F,
-             const DoubleMatrix& tally, Io& io) {
-    PairPlan plan;
-    if (plan.build(R, W.rows, r)) return tally_planned<V>(plan, W, F, tally, io);
-    return tally_each_pair<V>(W, R, r, F, tally, io);
-}
-
-// ---- Input checks ------------------------------------------------------------
-
 // The inputs as the kernel reads them.
 struct Inputs {
     DoubleMatrix W; // K x G
@@ -453,6 +440,17 @@ struct Inputs {
     int32_t n;      // rows of every record
     int32_t rows;   // the tally's rows: n (full) or n - 1 (masked)
 };
+
+// The pair tally of one call into `tally`, in.rows x in.r and zero-filled
+// (see tally_each_pair for the errors): over a plan of R's contributing
+// pairs where one fits, else pair by pair.
+template <class V, class Io> Status run(const Inputs& in, const DoubleMatrix& tally, Io& io) {
+    PairPlan plan;
+    if (plan.build(in.R, in.W.rows, in.r)) return tally_planned<V>(plan, in.W, in.F, tally, io);
+    return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
+}
+
+// ---- Input checks ------------------------------------------------------------
 
 // Why a scalar input cannot be read as a number, or null when it can.
 template <class A> const char* not_a_number(A& h, typename A::Arg a) {

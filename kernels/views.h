@@ -17,12 +17,4 @@ struct DoubleMatrix {
     int64_t elements() const { return static_cast<int64_t>(rows) * cols; }
 };
 
-// An ordered list of matrices in plain memory, entry i addressed from 0.
-struct CellList {
-    const DoubleMatrix* entries;
-    int32_t count;
-
-    const DoubleMatrix& operator[](int32_t index) const { return entries[index]; }
-};
-
 #endif

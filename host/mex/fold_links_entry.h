@@ -37,8 +37,10 @@ namespace fold_links {
 // The kernel's buckets and outputs as host arrays (see the order above).
 class MexIo {
   public:
-    MexIo(const Inputs& in, mxArray* const (&buckets)[2], mxArray* const (&outputs)[2])
-        : in_(in), buckets_{buckets[0], buckets[1]}, outputs_{outputs[0], outputs[1]} {}
+    MexIo(const Inputs& in, mxArray* const (&buckets)[2], mxArray* const (&outputs)[2],
+          int32_t* counters)
+        : in_(in), buckets_{buckets[0], buckets[1]}, outputs_{outputs[0], outputs[1]},
+          counters_(counters) {}
 
     bool is_nan(double x) const { return mxIsNaN(x); }
     DoubleMatrix filing(Side s, int32_t i) const {
@@ -54,12 +56,14 @@ class MexIo {
         mxSetCell_700(outputs_[s], i, mxCreateDoubleMatrix_700(rows, cols, mxREAL));
         return DoubleMatrix{mxGetPr(mxGetCell_700(outputs_[s], i)), rows, cols};
     }
+    int32_t* counters() const { return counters_; }
     void poll() const {}
 
   private:
     const Inputs& in_;
     mxArray* buckets_[2];
     mxArray* outputs_[2];
+    int32_t* counters_;
 };
 
 // The whole MEX call of variant V: counts and checks, outputs, scratch,
@@ -83,22 +87,21 @@ template <class V> void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxA
     // N pairs of 32-bit counters in the storage of 64-bit elements 0..N-1,
     // created zero-filled. The storage is only ever accessed as int32_t.
     mxArray* const storage = mxCreateNumericMatrix_700(2, n_index, mxINT64_CLASS, mxREAL);
-    int32_t* const pairs = static_cast<int32_t*>(static_cast<void*>(mxGetPr(storage)));
+    int32_t* const counters = static_cast<int32_t*>(static_cast<void*>(mxGetPr(storage)));
 
-    MexIo io(in, buckets, outputs);
-    const Overflow full = file_links<V>(in.links, pairs, io);
-    if (full.link < 0) fold<V>(n_index, io);
+    MexIo io(in, buckets, outputs, counters);
+    const Overflow stop = run<V>(in, io);
 
     mxDestroyArray(buckets[by_second]);
     mxDestroyArray(buckets[by_first]);
     mxDestroyArray(storage);
-    if (full.link >= 0) {
+    if (stop.link >= 0) {
         // Nothing of this call may outlive the error: the outputs go too.
         plhs[0] = nullptr;
         plhs[1] = nullptr;
         mxDestroyArray(outputs[0]);
         mxDestroyArray(outputs[1]);
-        mexhost::report(overflow_fault<V>(full));
+        mexhost::report(overflow_fault<V>(stop));
     }
 }
 

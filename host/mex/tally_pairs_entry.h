@@ -63,7 +63,7 @@ template <class V> void mex_entry(mxArray* plhs[], int nrhs, const mxArray* prhs
     const DoubleMatrix out{mxGetPr(plhs[0]), in.rows, in.r};
 
     MexIo io(prhs[1], V::nan_records ? prhs[5] : nullptr, in.n);
-    mexhost::require(status_fault<V>(tally<V>(in.W, in.R, in.r, in.F, out, io)));
+    mexhost::require(status_fault<V>(run<V>(in, out, io)));
 }
 
 } // namespace tally_pairs

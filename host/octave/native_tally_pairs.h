@@ -52,9 +52,8 @@ template <class V> octave_value_list native_entry(const octave_value_list& args)
         NDArray tally(dim_vector(in.rows, in.r), 0.0);
         const DoubleMatrix out{tally.fortran_vec(), in.rows, in.r};
         NativeIo io(h, a.get()[1], V::nan_records ? a.get()[5] : nullptr, in.n);
-        const checks::Fault f =
-            status_fault<V>(tally_pairs::tally<V>(in.W, in.R, in.r, in.F, out, io));
-        if (f) native::report(V::name, f);
+        if (const checks::Fault f = status_fault<V>(run<V>(in, out, io)))
+            native::report(V::name, f);
         return octave_value_list(octave_value(tally));
     });
 }

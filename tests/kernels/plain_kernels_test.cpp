@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The kernels on plain memory, with no host at all: each family's io policy
-// of kernels/plain_io.h against the reference, bit for bit, and what the
+// of plain_io.h against the reference, bit for bit, and what the
 // kernels ask of their policy; and, through the MEX accessor over emulated
 // arrays, what the input checks ask of their accessor on a long list.
 #include "emulated_host.h"
@@ -64,8 +64,7 @@ template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rn
         const fold_links::Inputs in{DoubleMatrix{c.links.data(), c.v, c.n}, c.counts.data(), c.N,
                                     c.v - 1};
         plain::FoldIo io(in);
-        fold_links::Overflow full;
-        ASSERT_TRUE(plain::fold<V>(in, io, full)) << "round " << round;
+        ASSERT_LT(fold_links::run<V>(in, io).link, 0) << "round " << round;
         for (int i = 0; i < c.N; ++i) {
             const auto& w1 = want.by_second[size_t(i)];
             const auto& w2 = want.by_first[size_t(i)];
@@ -90,12 +89,11 @@ TEST(PlainKernels, FoldLinksStopsAtAFullBucket) {
     const std::vector<double> counts = {0, 2, 1, 0}; // second-end bucket 2 holds one link
     const fold_links::Inputs in{DoubleMatrix{links.data(), 3, 2}, counts.data(), 2, 2};
     plain::FoldIo io(in);
-    fold_links::Overflow full;
-    EXPECT_FALSE(plain::fold<fold_links::Full>(in, io, full));
-    EXPECT_EQ(full.link, 1);
-    EXPECT_EQ(full.index, 1);
-    EXPECT_TRUE(full.second_end);
-    EXPECT_EQ(full.capacity, 1);
+    const fold_links::Overflow stop = fold_links::run<fold_links::Full>(in, io);
+    EXPECT_EQ(stop.link, 1);
+    EXPECT_EQ(stop.index, 1);
+    EXPECT_TRUE(stop.second_end);
+    EXPECT_EQ(stop.capacity, 1);
     EXPECT_TRUE(same(io.filing(fold_links::by_first, 0), 2, 2, {2, 5, 0, 0}));
 }
 
@@ -114,9 +112,14 @@ reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* swi
     out.v.assign(size_t(rows) * size_t(r), 0.0);
     auto W = in.W, R = in.R, F = in.F;
     plain::TallyIo io(records, in.n, in.F_switch);
-    const tally_pairs::Status status = tally_pairs::tally<V>(
-        DoubleMatrix{W.data(), in.K, in.G}, DoubleMatrix{R.data(), in.K, in.K}, r,
-        DoubleMatrix{F.data(), 2, in.G}, DoubleMatrix{out.v.data(), rows, r}, io);
+    const tally_pairs::Inputs inputs{DoubleMatrix{W.data(), in.K, in.G},
+                                     DoubleMatrix{R.data(), in.K, in.K},
+                                     DoubleMatrix{F.data(), 2, in.G},
+                                     r,
+                                     in.n,
+                                     rows};
+    const tally_pairs::Status status =
+        tally_pairs::run<V>(inputs, DoubleMatrix{out.v.data(), rows, r}, io);
     out.misspecified = status.code == tally_pairs::Status::misspecified;
     if (switch_reads) *switch_reads = io.switch_reads;
     return out;

@@ -1,21 +1,26 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The kernels' io policies over plain memory: the kernels run with no host
-// at all, for tests and benchmarks, and the bucket store that the native
-// Octave binding uses as its scratch.
-#ifndef KERNELS_PLAIN_IO_H
-#define KERNELS_PLAIN_IO_H
+// at all, for tests and benchmarks.
+#ifndef TEST_PLAIN_IO_H
+#define TEST_PLAIN_IO_H
 
 #include "align_series.h"
-#include "fold_links.h"
+#include "bucket_store.h"
 #include "tally_pairs.h"
 #include "views.h"
 
 #include <cstdint>
-#include <cstdlib>
 #include <limits>
 #include <memory>
-#include <new>
 #include <vector>
+
+// An ordered list of matrices in plain memory, entry i addressed from 0.
+struct CellList {
+    const DoubleMatrix* entries;
+    int32_t count;
+
+    const DoubleMatrix& operator[](int32_t index) const { return entries[index]; }
+};
 
 namespace plain {
 
@@ -72,77 +77,11 @@ class AlignIo {
 
 // ---- fold_links ----------------------------------------------------------------
 
-// Both bucket lists in plain memory: each list one zero-filled block with its
-// buckets side by side in index order, at the sizes the counts give.
-class Buckets {
-  public:
-    explicit Buckets(const fold_links::Inputs& in)
-        : in_(in), start_{offsets(in, fold_links::by_second), offsets(in, fold_links::by_first)},
-          block_{zeroed(start_[0].back()), zeroed(start_[1].back())} {}
+inline void no_poll() {}
 
-    DoubleMatrix operator()(fold_links::Side s, int32_t i) const {
-        return DoubleMatrix{block_[s].get() + start_[s][static_cast<size_t>(i)], in_.bucket_rows,
-                            in_.count(s, i)};
-    }
-
-  private:
-    struct Free {
-        void operator()(double* p) const { std::free(p); }
-    };
-    using Zeroed = std::unique_ptr<double, Free>;
-
-    // Where each bucket of one list starts in its block; the block's size
-    // last.
-    static std::vector<int64_t> offsets(const fold_links::Inputs& in, fold_links::Side s) {
-        std::vector<int64_t> start(static_cast<size_t>(in.n_index) + 1, 0);
-        for (int32_t i = 0; i < in.n_index; ++i)
-            start[static_cast<size_t>(i) + 1] =
-                start[static_cast<size_t>(i)] +
-                static_cast<int64_t>(in.bucket_rows) * in.count(s, i);
-        return start;
-    }
-    // calloc: large blocks come as fresh zero pages, with no fill pass.
-    static Zeroed zeroed(int64_t n) {
-        double* p =
-            static_cast<double*>(std::calloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(double)));
-        if (!p) throw std::bad_alloc();
-        return Zeroed(p);
-    }
-
-    const fold_links::Inputs& in_;
-    std::vector<int64_t> start_[2];
-    Zeroed block_[2];
-};
-
-class FoldIo {
-  public:
-    explicit FoldIo(const fold_links::Inputs& in)
-        : buckets_(in), out{OutputList(in.n_index), OutputList(in.n_index)} {}
-
-    bool is_nan(double x) const { return x != x; }
-    DoubleMatrix filing(fold_links::Side s, int32_t i) const { return buckets_(s, i); }
-    DoubleMatrix bucket(fold_links::Side s, int32_t i) const { return buckets_(s, i); }
-    DoubleMatrix create(fold_links::Side s, int32_t i, int32_t rows, int32_t cols) {
-        return out[s].create(i, rows, cols);
-    }
-    void poll() const {}
-
-  private:
-    Buckets buckets_;
-
-  public:
-    OutputList out[2]; // by_second, by_first
-};
-
-// Runs the fold of variant V: false when a bucket overflowed (`full` then
-// says where).
-template <class V> bool fold(const fold_links::Inputs& in, FoldIo& io, fold_links::Overflow& full) {
-    std::vector<int32_t> pairs(2 * static_cast<size_t>(in.n_index), 0);
-    full = fold_links::file_links<V>(in.links, pairs.data(), io);
-    if (full.link >= 0) return false;
-    fold_links::fold<V>(in.n_index, io);
-    return true;
-}
+// The bucket store with its outputs in plain memory (out[0]: by_second,
+// out[1]: by_first).
+using FoldIo = fold_links::StoreIo<OutputList, no_poll>;
 
 // ---- tally_pairs ---------------------------------------------------------------
 
