@@ -59,38 +59,25 @@ mxArray* mxCreateNumericMatrix_700(int rows, int cols, mxClassID cls, mxComplexi
 
 #include "mex.h"
 
-#include <climits>
-
 namespace mexhost {
-
-// Dimensions [0] and [1] of an array as signed 32-bit values.
-struct Dims700 {
-    int d[2];
-    int operator[](int i) const { return d[i]; }
-};
 
 [[noreturn]] void report(const checks::Fault& fault);
 
-inline int narrow(mwSize value) {
-    if (value > static_cast<mwSize>(INT_MAX) || value < 0)
-        report(checks::dimension_too_large(static_cast<long long>(value)));
-    return static_cast<int>(value);
-}
+// The refusal of a size that does not fit in 32 bits (checks::narrow).
+struct Refuse {
+    [[noreturn]] void operator()(const checks::Fault& fault) const { report(fault); }
+};
 
 } // namespace mexhost
 
-inline mexhost::Dims700 mxGetDimensions_700(const mxArray* a) {
+inline checks::Dims mxGetDimensions_700(const mxArray* a) {
     const mwSize* dims = mxGetDimensions(a);
-    const mwSize nd = mxGetNumberOfDimensions(a);
-    mexhost::Dims700 out{{0, 0}};
-    for (mwSize i = 0; i < nd; ++i) {
-        const int v = mexhost::narrow(dims[i]); // every dimension must fit
-        if (i < 2) out.d[i] = v;
-    }
-    return out;
+    return checks::first_two(
+        checks::narrow(mxGetNumberOfDimensions(a), mexhost::Refuse()),
+        [dims](int i) { return dims[i]; }, mexhost::Refuse());
 }
 inline int mxGetNumberOfDimensions_700(const mxArray* a) {
-    return mexhost::narrow(mxGetNumberOfDimensions(a));
+    return checks::narrow(mxGetNumberOfDimensions(a), mexhost::Refuse());
 }
 inline mxArray* mxGetCell_700(const mxArray* cell, int index) {
     return mxGetCell(cell, index);
@@ -150,7 +137,10 @@ struct Access {
     }
     bool is_empty(Arg a) const { return mxIsEmpty(a); }
     bool is_cell(Arg a) const { return mxIsCell(a); }
-    auto dims(Arg a) const { return mxGetDimensions_700(a); }
+    checks::Dims dims(Arg a) const {
+        const auto d = mxGetDimensions_700(a);
+        return checks::Dims{{d[0], d[1]}};
+    }
     uint64_t numel(Arg a) const { return mxGetNumberOfElements(a); }
     Arg cell(Arg list, int32_t i) const { return mxGetCell_700(list, i); }
     double scalar(Arg a) const { return mxGetScalar(a); }

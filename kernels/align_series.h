@@ -120,7 +120,7 @@ void write_and_fill(const DoubleMatrix& a, const DoubleMatrix& b, Lane (&lanes)[
             lane.out.at(0, w) = key;
             fill_column(lane, w, key);
         }
-        if ((++w & 0xfff) == 0) io.poll();
+        checks::poll_at(io, w++);
     });
 }
 
@@ -168,21 +168,20 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
                               "Input %d has %llu entries, but input 3 has %d rows: every list "
                               "needs an entry for each row of input 3",
                               input, static_cast<unsigned long long>(count), n);
-    for (int32_t i = 0; i < n; ++i) {
-        checks::poll_at(h, i);
-        const typename A::Arg e = h.cell(list, i);
-        if (!checks::plain_matrix(h.kind(e)))
+    return checks::check_entries(
+        h, list, n,
+        [&](int32_t i) {
             return checks::reject(kName, "notDouble",
                                   "Input %d: entry %d is not a real double matrix", input, i + 1);
-        if (!e) continue;
-        const auto dims = h.dims(e);
-        if (dims[1] > 0 && dims[0] != rows)
-            return checks::reject(kName, "rowCount",
-                                  "Input %d: entry %d has %d rows, but the first entry of its "
-                                  "list sets %d",
-                                  input, i + 1, dims[0], rows);
-    }
-    return {};
+        },
+        [&](int32_t i, const checks::Dims& dims, checks::Fault& fault) {
+            if (dims[0] == rows) return true;
+            fault = checks::reject(kName, "rowCount",
+                                   "Input %d: entry %d has %d rows, but the first entry of its "
+                                   "list sets %d",
+                                   input, i + 1, dims[0], rows);
+            return false;
+        });
 }
 
 // Refuses an entry whose outputs would exceed the 32-bit element range. The

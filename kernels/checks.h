@@ -14,8 +14,8 @@
 //   Kind kind(Arg)                 class, complexity, storage, dimensions
 //                                  (type queries only)
 //   bool is_empty(Arg), is_cell(Arg)
-//   auto dims(Arg)                 [0] rows, [1] columns, as int32_t; refuses
-//                                  a dimension of 2^31 or more itself
+//   Dims dims(Arg)                 [0] rows, [1] columns; refuses a dimension
+//                                  of 2^31 or more itself (see narrow)
 //   uint64_t numel(Arg)
 //   Arg cell(Arg list, int32_t i)  entry i of a cell array, from 0
 //   double scalar(Arg)             the first element, as a double
@@ -29,15 +29,21 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <type_traits>
 
 namespace checks {
 
-// List entries a check looks at between two polls for an interrupt.
+// Steps of a loop between two polls for an interrupt: list entries, buckets,
+// output columns. A loop whose steps cost much more or much less than those
+// polls every kPollEvery / 16 (records of a tally) or kPollEvery * 16
+// (links filed) steps.
 inline constexpr int32_t kPollEvery = 4096;
 
-// Polls through accessor `h` once every kPollEvery entries of a list walk.
-template <class A> inline void poll_at(A& h, int32_t entry) {
-    if (entry % kPollEvery == kPollEvery - 1) h.poll();
+// Polls through `io` (an accessor or an io policy) on the last of every
+// kEvery steps of a loop, kEvery a power of two.
+template <int32_t kEvery = kPollEvery, class Io> inline void poll_at(Io& io, int32_t step) {
+    static_assert(kEvery > 0 && (kEvery & (kEvery - 1)) == 0, "a power of two");
+    if ((step & (kEvery - 1)) == kEvery - 1) io.poll();
 }
 
 // What a check needs to know of an argument's type and shape.
@@ -110,6 +116,52 @@ inline Fault dimension_too_large(long long value) {
                   "(2147483647)",
                   value);
     return f;
+}
+
+// A host's size (of any integer type) as the signed 32-bit count that the
+// kernels work with. One that does not fit goes to `refuse`, the binding's
+// error path, which does not return.
+template <class Size, class Refuse> inline int32_t narrow(Size value, Refuse refuse) {
+    bool fits = static_cast<unsigned long long>(value) <= INT32_MAX;
+    if constexpr (std::is_signed_v<Size>) fits = fits && value >= 0;
+    if (!fits) refuse(dimension_too_large(static_cast<long long>(value)));
+    return static_cast<int32_t>(value);
+}
+
+// Dimensions [0] and [1] of an argument, as signed 32-bit counts.
+struct Dims {
+    int32_t d[2];
+    int32_t operator[](int i) const { return d[i]; }
+};
+
+// The first two of `ndims` dimensions, `dim(i)` giving dimension i in the
+// host's type: every dimension must fit (see narrow), the trailing ones too.
+template <class Dim, class Refuse> inline Dims first_two(int ndims, Dim dim, Refuse refuse) {
+    Dims out{{0, 0}};
+    for (int i = 0; i < ndims; ++i) {
+        const int32_t v = narrow(dim(i), refuse);
+        if (i < 2) out.d[i] = v;
+    }
+    return out;
+}
+
+// Walks entries 0..n-1 of a list for the kernel that reads them, polling on
+// the way: an entry that is neither a real double matrix nor never set fails
+// with the fault `not_matrix(i)` returns. `fits(i, dims, fault)` then looks
+// at every entry that has columns (one without columns is never read and may
+// have any shape), and returns false with `fault` set to refuse it.
+template <class A, class NotMatrix, class Fits>
+Fault check_entries(A& h, typename A::Arg list, int32_t n, NotMatrix not_matrix, Fits fits) {
+    Fault fault;
+    for (int32_t i = 0; i < n; ++i) {
+        poll_at(h, i);
+        const typename A::Arg e = h.cell(list, i);
+        if (!plain_matrix(h.kind(e))) return not_matrix(i);
+        if (!e) continue;
+        const Dims dims = h.dims(e);
+        if (dims[1] > 0 && !fits(i, dims, fault)) break;
+    }
+    return fault;
 }
 
 } // namespace checks

@@ -105,7 +105,7 @@ template <class V, class Io>
 Overflow file_links(const DoubleMatrix& links, int32_t* pairs, Io& io) {
     const int32_t bucket_rows = links.rows - 1;
     for (int32_t j = 0; j < links.cols; ++j) {
-        if ((j & 0xffff) == 0) io.poll();
+        checks::poll_at<checks::kPollEvery * 16>(io, j);
         const double* link = links.column(j);
         if (V::skip_nan_links && io.is_nan(link[2])) continue;
         const int32_t a = static_cast<int32_t>(link[0]) - 1;
@@ -176,7 +176,7 @@ template <bool kLast> void fold_bucket(const DoubleMatrix& bucket, const DoubleM
 // is created at the size the counting pass finds, then filled.
 template <bool kLast, class Io> void fold_list(Side side, int32_t n_index, Io& io) {
     for (int32_t i = 0; i < n_index; ++i) {
-        if ((i & 0xfff) == 0) io.poll();
+        checks::poll_at(io, i);
         const DoubleMatrix bucket = io.bucket(side, i);
         const int32_t k = count_open_columns(bucket);
         fold_bucket<kLast>(bucket, io.create(side, i, bucket.rows, k));

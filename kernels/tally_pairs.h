@@ -111,7 +111,7 @@ Status walk_records(const DoubleMatrix& W, Io& io, Visit visit) {
         io.poll();
         const DoubleMatrix E = io.records(g);
         for (int32_t j = 0; j < E.cols; ++j) {
-            if ((j & 0xff) == 0xff) io.poll();
+            checks::poll_at<checks::kPollEvery / 16>(io, j);
             const double* const rec = E.column(j);
             const bool nan_record = io.is_nan(rec[1]);
             if (!V::nan_records && nan_record) continue;
@@ -511,27 +511,26 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                                   "2 x %d",
                                   static_cast<unsigned long long>(f_elements), G, G);
     }
-    for (int32_t g = 0; g < G; ++g) {
-        checks::poll_at(h, g);
-        const typename A::Arg e = h.cell(list, g);
-        if (!checks::plain_matrix(h.kind(e)))
+    CHECK_OK(checks::check_entries(
+        h, list, G,
+        [&](int32_t g) {
             return checks::reject(plugin, "notDouble",
                                   "Input 2 (%s): entry %d is not a real double matrix", list_name,
                                   g + 1);
-        if (!e) continue;
-        const auto dims = h.dims(e);
-        if (dims[1] == 0) continue;
-        if (dims[0] != n)
-            return checks::reject(plugin, "rowCount",
-                                  "Input 2 (%s): entry %d has %d rows, but entry 1 sets n = %d "
-                                  "for every entry",
-                                  list_name, g + 1, dims[0], n);
-        if (static_cast<int64_t>(n) * dims[1] > INT32_MAX)
-            return checks::reject(plugin, "tooLarge",
-                                  "Input 2 (%s): entry %d holds %d x %d elements, more than "
-                                  "2147483647",
-                                  list_name, g + 1, n, dims[1]);
-    }
+        },
+        [&](int32_t g, const checks::Dims& dims, checks::Fault& fault) {
+            if (dims[0] != n)
+                fault = checks::reject(plugin, "rowCount",
+                                       "Input 2 (%s): entry %d has %d rows, but entry 1 sets n = "
+                                       "%d for every entry",
+                                       list_name, g + 1, dims[0], n);
+            else if (static_cast<int64_t>(n) * dims[1] > INT32_MAX)
+                fault = checks::reject(plugin, "tooLarge",
+                                       "Input 2 (%s): entry %d holds %d x %d elements, more than "
+                                       "2147483647",
+                                       list_name, g + 1, n, dims[1]);
+            return !fault;
+        }));
     const int64_t rows = V::nan_records ? n : n - 1;
     if (rows * static_cast<int32_t>(r_given) > INT32_MAX)
         return checks::reject(plugin, "tooLarge",

@@ -22,7 +22,6 @@
 #include <octave/Cell.h>
 #include <octave/quit.h>
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -45,10 +44,10 @@ namespace native {
     error("%s: %s", function, fault.message);
 }
 
-// Dimensions [0] and [1] of a value as signed 32-bit counts.
-struct Dims {
-    int32_t d[2];
-    int32_t operator[](int i) const { return d[i]; }
+// The refusal of a size that does not fit in 32 bits (checks::narrow).
+struct Refuse {
+    const char* function;
+    [[noreturn]] void operator()(const checks::Fault& fault) const { report(function, fault); }
 };
 
 // The input checks' view of Octave values (see kernels/checks.h). Data that
@@ -67,19 +66,15 @@ class Access {
         k.is_double = a->is_double_type();
         k.complex = a->iscomplex();
         k.sparse = a->issparse();
-        k.ndims = narrow(a->ndims());
+        k.ndims = checks::narrow(a->ndims(), refuse());
         return k;
     }
     bool is_empty(Arg a) const { return a->isempty(); }
     bool is_cell(Arg a) const { return a->iscell(); }
-    Dims dims(Arg a) const {
+    checks::Dims dims(Arg a) const {
         const dim_vector dv = a->dims();
-        Dims out{{0, 0}};
-        for (int i = 0; i < dv.ndims(); ++i) {
-            const int32_t v = narrow(dv(i)); // every dimension must fit
-            if (i < 2) out.d[i] = v;
-        }
-        return out;
+        return checks::first_two(
+            dv.ndims(), [&dv](int i) { return dv(i); }, refuse());
     }
     uint64_t numel(Arg a) const { return static_cast<uint64_t>(a->numel()); }
     // The entry itself, inside the list's storage, which the argument owns.
@@ -117,11 +112,7 @@ class Access {
     const char* function() const { return function_; }
 
   private:
-    int32_t narrow(octave_idx_type value) const {
-        if (value > INT_MAX || value < 0)
-            report(function_, checks::dimension_too_large(static_cast<long long>(value)));
-        return static_cast<int32_t>(value);
-    }
+    Refuse refuse() const { return Refuse{function_}; }
 
     // A list's entries stay where they are for the whole call: the
     // arguments are not modified while the function runs.
