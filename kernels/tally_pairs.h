@@ -34,12 +34,10 @@
 
 #include "checks.h"
 #include "ieee.h"
+#include "tally_pairs_fast.h"
 #include "views.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
-#include <type_traits>
 
 namespace tally_pairs {
 
@@ -81,13 +79,6 @@ struct Status {
 // range are refused before any conversion.
 inline bool names_entry(double index, int32_t count) {
     return index >= 1.0 && index < static_cast<double>(count) + 1.0;
-}
-
-// The tally column of a contributing class number c (0 < c <= r): the
-// truncation of c - 1. Below 1 that is column 0, also for a c so small that
-// c - 1 rounds to -1.
-inline int32_t class_column(double c) {
-    return c < 1.0 ? 0 : static_cast<int32_t>(c - 1.0);
 }
 
 // The walk over the records shared by both loop nests, in loop order: the
@@ -134,7 +125,7 @@ Status walk_records(const DoubleMatrix& W, Io& io, Visit visit) {
 }
 
 // The loop nest as written: every record walks all K x K pairs of R. It is
-// the path for every call the planned path below does not take (a class
+// the path for every call the planned path does not take (a class
 // number above r, more contributing pairs or classes than a plan holds).
 // `W` is K x G, `R` K x K, `F` 2 x G (full only); the record list holds at
 // least G entries, each viewed with n rows; `tally` is n x r (full) or
@@ -177,221 +168,14 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
     });
 }
 
-// The contributing pairs of R (class number above 0), found once per call
-// and grouped by tally column; within a column they keep their loop order
-// (k1 outer, k2 inner). A tally element only ever takes the terms of its own
-// column's pairs, so walking a record's pairs column by column hands every
-// element the same terms in the same order as the loop nest does.
-//
-// The plan lives on the stack and is bounded; a call whose pairs or classes
-// do not fit, or whose R holds a contributing class number above r, takes
-// tally_each_pair instead. (With such a class number every record that
-// reaches a pair ends the call at it, after terms and F_switch reads that
-// the loop nest makes in its own order.)
-struct PairPlan {
-    static constexpr int32_t kMaxPairs = 4096;
-    static constexpr int32_t kMaxColumns = 1024;
-    static constexpr int32_t kMaxRows = 65536; // k1 and k2 are held in 16 bits
-
-    int32_t pairs = 0;   // contributing pairs
-    int32_t columns = 0; // tally columns that take any of them
-    uint16_t k1[kMaxPairs];
-    uint16_t k2[kMaxPairs];
-    uint16_t column[kMaxColumns];   // the columns taking pairs, rising
-    int32_t start[kMaxColumns + 1]; // their pairs: start[c] .. start[c + 1] - 1
-    int32_t cursor[kMaxColumns];    // scratch while the plan is built
-
-    // Builds the plan for the K x K class numbers of R and r classes; false
-    // when the call must take tally_each_pair.
-    bool build(const DoubleMatrix& R, int32_t K, int32_t r) {
-        if (K > kMaxRows || r > kMaxColumns) return false;
-        const double limit = static_cast<double>(r);
-        for (int32_t c = 0; c < r; ++c)
-            cursor[c] = 0;
-        for (int32_t k1 = 0; k1 < K; ++k1)
-            for (int32_t k2 = 0; k2 < K; ++k2) {
-                const double c = R.at(k1, k2);
-                if (!(c > 0.0)) continue;
-                if (c > limit || pairs == kMaxPairs) return false;
-                ++pairs;
-                ++cursor[class_column(c)];
-            }
-        for (int32_t c = 0; c < r; ++c) {
-            if (cursor[c] == 0) continue;
-            const int32_t at = columns == 0 ? 0 : start[columns];
-            column[columns] = static_cast<uint16_t>(c);
-            start[columns + 1] = at + cursor[c];
-            cursor[c] = at;
-            start[columns] = at;
-            ++columns;
-        }
-        for (int32_t k1 = 0; k1 < K; ++k1)
-            for (int32_t k2 = 0; k2 < K; ++k2) {
-                const double c = R.at(k1, k2);
-                if (!(c > 0.0)) continue;
-                const int32_t at = cursor[class_column(c)]++;
-                this->k1[at] = static_cast<uint16_t>(k1);
-                this->k2[at] = static_cast<uint16_t>(k2);
-            }
-        return true;
-    }
-};
-
-// Two doubles of a column side by side, computed with the helpers of ieee.h.
-using ieee::Lanes;
-
-inline Lanes load_lanes(const double* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void store_lanes(double* p, Lanes v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-// Rows [0, kRows) of kCols tally columns take the terms of their pairs in
-// order: t[c][i] += w[c][p] * x[i] for p = 0 .. count[c] - 1. Each element
-// is held in a register meanwhile and every term is added to it at once, as
-// the loop nest adds it to the tally. Several columns at once give the
-// processor independent sums to interleave; no element's terms change order,
-// since every element belongs to one column.
-template <int kRows, int kCols>
-inline void add_terms(double* const (&t)[kCols], const double* const (&w)[kCols],
-                      const int32_t (&count)[kCols], const double* x) {
-    constexpr int kPairs = kRows / 2;
-    constexpr bool kOdd = kRows % 2 != 0;
-    Lanes acc[kCols][kPairs + 1];
-    double acc_odd[kCols];
-    Lanes val[kPairs + 1];
-    for (int v = 0; v < kPairs; ++v)
-        val[v] = load_lanes(x + 2 * v);
-    const double val_odd = kOdd ? x[2 * kPairs] : 0.0;
-    int32_t common = count[0];
-    for (int c = 0; c < kCols; ++c) {
-        for (int v = 0; v < kPairs; ++v)
-            acc[c][v] = load_lanes(t[c] + 2 * v);
-        acc_odd[c] = kOdd ? t[c][2 * kPairs] : 0.0;
-        if (count[c] < common) common = count[c];
-    }
-    for (int32_t p = 0; p < common; ++p) {
-        for (int c = 0; c < kCols; ++c) {
-            const double wp = w[c][p];
-            const Lanes wv = {wp, wp};
-            for (int v = 0; v < kPairs; ++v)
-                acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
-            if (kOdd) acc_odd[c] = ieee::add(acc_odd[c], ieee::mul(wp, val_odd));
-        }
-    }
-    for (int c = 0; c < kCols; ++c) {
-        for (int32_t p = common; p < count[c]; ++p) {
-            const double wp = w[c][p];
-            const Lanes wv = {wp, wp};
-            for (int v = 0; v < kPairs; ++v)
-                acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
-            if (kOdd) acc_odd[c] = ieee::add(acc_odd[c], ieee::mul(wp, val_odd));
-        }
-        for (int v = 0; v < kPairs; ++v)
-            store_lanes(t[c] + 2 * v, acc[c][v]);
-        if (kOdd) t[c][2 * kPairs] = acc_odd[c];
-    }
-}
-
-// Calls f with rows (1 to 15) as a compile-time constant.
-template <class F> inline void with_rows(int32_t rows, F f) {
-    switch (rows) {
-    case 1:
-        f(std::integral_constant<int, 1>());
-        break;
-    case 2:
-        f(std::integral_constant<int, 2>());
-        break;
-    case 3:
-        f(std::integral_constant<int, 3>());
-        break;
-    case 4:
-        f(std::integral_constant<int, 4>());
-        break;
-    case 5:
-        f(std::integral_constant<int, 5>());
-        break;
-    case 6:
-        f(std::integral_constant<int, 6>());
-        break;
-    case 7:
-        f(std::integral_constant<int, 7>());
-        break;
-    case 8:
-        f(std::integral_constant<int, 8>());
-        break;
-    case 9:
-        f(std::integral_constant<int, 9>());
-        break;
-    case 10:
-        f(std::integral_constant<int, 10>());
-        break;
-    case 11:
-        f(std::integral_constant<int, 11>());
-        break;
-    case 12:
-        f(std::integral_constant<int, 12>());
-        break;
-    case 13:
-        f(std::integral_constant<int, 13>());
-        break;
-    case 14:
-        f(std::integral_constant<int, 14>());
-        break;
-    case 15:
-        f(std::integral_constant<int, 15>());
-        break;
-    default:
-        break;
-    }
-}
-
-// The terms of a value record for every column of a plan: t[i] += weight[p]
-// * x[i] for i < rows. Rows go in blocks of 16, one column at a time (eight
-// independent sums already); the rows left over, two columns at a time.
-template <class Plan>
-inline void add_columns(const Plan& plan, const DoubleMatrix& tally, const double* x,
-                        const double* weight, int32_t rows) {
-    const int32_t blocks = rows / 16 * 16;
-    for (int32_t c = 0; c < plan.columns; ++c) {
-        double* const t[1] = {tally.column(plan.column[c])};
-        const double* const w[1] = {weight + plan.start[c]};
-        const int32_t count[1] = {plan.start[c + 1] - plan.start[c]};
-        for (int32_t i = 0; i < blocks; i += 16) {
-            double* const ti[1] = {t[0] + i};
-            add_terms<16, 1>(ti, w, count, x + i);
-        }
-    }
-    with_rows(rows - blocks, [&](auto left) {
-        constexpr int kLeft = decltype(left)::value;
-        int32_t c = 0;
-        for (; c + 1 < plan.columns; c += 2) {
-            double* const t[2] = {tally.column(plan.column[c]) + blocks,
-                                  tally.column(plan.column[c + 1]) + blocks};
-            const double* const w[2] = {weight + plan.start[c], weight + plan.start[c + 1]};
-            const int32_t count[2] = {plan.start[c + 1] - plan.start[c],
-                                      plan.start[c + 2] - plan.start[c + 1]};
-            add_terms<kLeft, 2>(t, w, count, x + blocks);
-        }
-        if (c < plan.columns) {
-            double* const t[1] = {tally.column(plan.column[c]) + blocks};
-            const double* const w[1] = {weight + plan.start[c]};
-            const int32_t count[1] = {plan.start[c + 1] - plan.start[c]};
-            add_terms<kLeft, 1>(t, w, count, x + blocks);
-        }
-    });
-}
-
 // The loop nest over a plan (see PairPlan): per record, the host's NaN test
 // and the partner check as in tally_each_pair, then the record's terms
 // column by column. A value record first forms the weight product of every
 // pair, then adds weight times value row by row; a NaN record (full variant)
 // reads F_switch once per pair, as the loop nest does, and subtracts its
-// term from the column's last row.
-template <class V, class Io>
+// term from the column's last row. `Adder` takes a value record's terms
+// (see tally_pairs_fast.h).
+template <class V, class Adder, class Io>
 Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMatrix& F,
                      const DoubleMatrix& tally, Io& io) {
     double weight[PairPlan::kMaxPairs];
@@ -410,7 +194,7 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMa
             }
             for (int32_t p = 0; p < plan.pairs; ++p)
                 weight[p] = ieee::mul(first[p], wd[plan.k2[p]]);
-            add_columns(plan, tally, x.data + 1, weight, n - 1);
+            Adder::add(plan, tally, x.data + 1, weight, n - 1);
         } else if (V::nan_records) {
             const double fg = F.at(1, x.g);
             const double fd = F.at(0, x.d);
@@ -446,7 +230,8 @@ struct Inputs {
 // pairs where one fits, else pair by pair.
 template <class V, class Io> Status run(const Inputs& in, const DoubleMatrix& tally, Io& io) {
     PairPlan plan;
-    if (plan.build(in.R, in.W.rows, in.r)) return tally_planned<V>(plan, in.W, in.F, tally, io);
+    if (plan.build(in.R, in.W.rows, in.r))
+        return tally_planned<V, LaneTerms>(plan, in.W, in.F, tally, io);
     return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
 }
 
