@@ -2,6 +2,8 @@
 # One-command entry points. `make demo` and `make test` set up what is
 # missing on a fresh Debian machine, build, and run.
 BUILD ?= build
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
@@ -12,24 +14,33 @@ all: build
 # Packages the build needs: a C++ compiler, CMake, and GNU Octave with its
 # development files (mkoctfile). The tests, the sanitizer and fuzzing runs and
 # the benchmarks need more, and their targets install it (scripts/install-deps
-# names what each purpose needs).
+# names what each purpose needs). Each target checks its purpose once per
+# build folder: a stamp there (<folder>/.deps-<purpose>) records that
+# everything was found, so later runs neither look again nor start Octave to
+# look. `make deps` checks anew; `make clean` drops the stamps with the
+# folders.
 deps:
 	@scripts/install-deps build
+
+STAMPS := $(BUILD)/.deps-build $(BUILD)/.deps-test $(BUILD)/.deps-bench \
+  $(SANITIZE_BUILD)/.deps-sanitize $(FUZZ_BUILD)/.deps-fuzz
+$(STAMPS): scripts/install-deps
+	@scripts/install-deps $(patsubst .deps-%,%,$(@F))
+	@mkdir -p $(@D) && touch $@
 
 # The tests and benchmarks are built when GoogleTest and Google Benchmark are
 # there; `make test` and `make bench` install them and switch them on.
 $(BUILD)/CMakeCache.txt:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
 
-build: deps $(BUILD)/CMakeCache.txt
+build: $(BUILD)/.deps-build $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
 # The Octave package, $(BUILD)/tablefold-<version>.tar.gz (built with everything).
 package: build
 	@ls $(BUILD)/*.tar.gz
 
-test:
-	@scripts/install-deps test
+test: $(BUILD)/.deps-test
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -39,9 +50,7 @@ demo: build
 
 # The C++ test suite (emulated host, the real plug-in files, maskdiff) built
 # with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.
-SANITIZE_BUILD ?= build-sanitize
-test-sanitize:
-	@scripts/install-deps sanitize
+test-sanitize: $(SANITIZE_BUILD)/.deps-sanitize
 	cmake -S . -B $(SANITIZE_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMEX_SANITIZE=ON \
 	  -DMEX_OCTAVE=OFF -DMEX_BENCH=OFF
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
@@ -53,17 +62,14 @@ test-sanitize:
 # Benchmarks: the plug-ins against the reference loops and against vectorised
 # Octave code, maskdiff against cmp and diff; the report goes to
 # docs/performance.md.
-bench:
-	@scripts/install-deps bench
+bench: $(BUILD)/.deps-bench
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 	python3 bench/report.py --build $(BUILD)
 
 # libFuzzer targets (clang, with ASan and UBSan), each run FUZZ_SECONDS.
-FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
-fuzz:
-	@scripts/install-deps fuzz
+fuzz: $(FUZZ_BUILD)/.deps-fuzz
 	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DMEX_FUZZ=ON -DMEX_OCTAVE=OFF -DMEX_TESTS=OFF -DMEX_BENCH=OFF
 	cmake --build $(FUZZ_BUILD) -j $(JOBS)

@@ -54,9 +54,10 @@ ALIGN_MEMORY_FACTOR = 1.2
 
 
 def plugin_list():
-    """The plug-ins, from kernels/plugins.txt."""
+    """The plug-ins, from kernels/plugins.txt ('#' starts a comment)."""
     with open(os.path.join(ROOT, "kernels", "plugins.txt"), encoding="utf-8") as f:
-        return [line.strip() for line in f if line.strip() and not line.startswith("#")]
+        names = (line.split("#", 1)[0].strip() for line in f)
+        return [name for name in names if name]
 
 
 PLUGINS = plugin_list()

@@ -1,6 +1,6 @@
 % SPDX-License-Identifier: BSD-3-Clause
 
-function build_plugins(outdir, kind)
+function build_plugins(outdir, kind, names)
 %BUILD_PLUGINS  Compile every plug-in of the toolbox for this Octave or MATLAB.
 %
 %   build_plugins compiles each plug-in into this folder, beside the help
@@ -18,10 +18,11 @@ function build_plugins(outdir, kind)
 %   with mkoctfile --mex (they convert Octave's 64-bit sizes and refuse a
 %   dimension of 2^31 or more). In MATLAB it builds MEX files with the 32-bit
 %   compatible array API (-compatibleArrayDims).
-%   Every build compiles with -ffp-contract=off, so no fused multiply-add
-%   changes a result.
+%   Every build compiles with the flags of kernels/cxxflags.txt
+%   (-ffp-contract=off), so no fused multiply-add changes a result.
 %
-%   The plug-ins are listed in kernels/plugins.txt.
+%   build_plugins(OUTDIR, KIND, NAMES) builds only the plug-ins NAMES (a name
+%   or a cell array of names). The plug-ins are listed in kernels/plugins.txt.
 %
 %   See also: align_series
 
@@ -50,19 +51,28 @@ function build_plugins(outdir, kind)
   dirs.host = fullfile (root, 'host');
   dirs.kernels = fullfile (root, 'kernels');
   dirs.native = fullfile (root, 'host', 'octave');
-  names = plugin_names (fullfile (dirs.kernels, 'plugins.txt'));
+  listed = list_lines (fullfile (dirs.kernels, 'plugins.txt'));
+  if nargin < 3
+    names = listed;
+  end
+  names = cellstr (names);
+  unknown = setdiff (names, listed);
+  if ~isempty (unknown)
+    error ('build_plugins:name', 'No plug-in ''%s'' in kernels/plugins.txt', unknown{1});
+  end
+  flags = strjoin (list_lines (fullfile (dirs.kernels, 'cxxflags.txt')), ' ');
 
   for k = 1:numel (names)
     name = names{k};
     helpfile = fullfile (here, [name '.m']);
     if ~is_octave
-      build_matlab (fullfile (dirs.kernels, [name '.cpp']), outdir, dirs);
+      build_matlab (fullfile (dirs.kernels, [name '.cpp']), outdir, dirs, flags);
     elseif strcmp (kind, 'mex')
-      build_octave (name, [{'--mex', '-DHOST_OCTAVE', ['-I' dirs.host], ['-I' dirs.kernels]}, ...
-                           mac_exports(dirs.kernels)], ...
+      build_octave ([{'--mex', '-DHOST_OCTAVE', ['-I' dirs.host], ['-I' dirs.kernels]}, ...
+                     mac_exports(dirs.kernels)], flags, ...
                     fullfile (dirs.kernels, [name '.cpp']), fullfile (outdir, [name '.mex']), '');
     else
-      build_octave (name, {['-I' dirs.native], ['-I' dirs.kernels]}, ...
+      build_octave ({['-I' dirs.native], ['-I' dirs.kernels]}, flags, ...
                     fullfile (dirs.native, [name '.cc']), fullfile (outdir, [name '.oct']), ...
                     helpfile);
     end
@@ -77,13 +87,14 @@ function build_plugins(outdir, kind)
   end
 end
 
-function names = plugin_names (listfile)
-  text = fileread (listfile);
-  lines = strtrim (strsplit (text, "\n"));
-  names = lines(~cellfun (@isempty, lines) & ~strncmp (lines, '#', 1));
+% The entries of a list file (kernels/plugins.txt, kernels/cxxflags.txt): its
+% lines without comments ('#' starts one) and blanks.
+function lines = list_lines (listfile)
+  lines = strtrim (regexprep (regexp (fileread (listfile), '\n', 'split'), '#.*', ''));
+  lines = lines(~cellfun (@isempty, lines));
 end
 
-function build_octave (name, flags, src, out, helpfile)
+function build_octave (opts, flags, src, out, helpfile)
   % Objects go to a scratch folder, not beside the sources.
   scratch = tempname ();
   mkdir (scratch);
@@ -91,15 +102,15 @@ function build_octave (name, flags, src, out, helpfile)
   old_dir = pwd ();
   cleanup = onCleanup (@() restore (old_cxxflags, old_dir, scratch));
   cxxflags = strtrim (mkoctfile ('-p', 'CXXFLAGS'));
-  setenv ('CXXFLAGS', [cxxflags ' -O3 -ffp-contract=off']);
+  setenv ('CXXFLAGS', [cxxflags ' -O3 ' flags]);
   if ~isempty (helpfile)
     help_header (helpfile, fullfile (scratch, 'plugin_help.h'));
-    flags{end+1} = ['-I' scratch];
+    opts{end+1} = ['-I' scratch];
   end
   cd (scratch);
   [~, base, ext] = fileparts (src);
   copyfile (src, scratch);
-  [output, status] = mkoctfile (flags{:}, '-o', out, [base ext]);
+  [output, status] = mkoctfile (opts{:}, '-o', out, [base ext]);
   if status ~= 0
     error ('build_plugins:compile', 'Compiling %s failed:\n%s', src, output);
   end
@@ -123,9 +134,9 @@ function restore (cxxflags, dir_before, scratch)
   rmdir (scratch, 's');
 end
 
-function build_matlab (src, outdir, dirs)
+function build_matlab (src, outdir, dirs, flags)
   mex ('-compatibleArrayDims', '-DHOST_MATLAB', ['-I' dirs.host], ['-I' dirs.kernels], ...
-       'CXXFLAGS=$CXXFLAGS -ffp-contract=off', '-outdir', outdir, src);
+       ['CXXFLAGS=$CXXFLAGS ' flags], '-outdir', outdir, src);
 end
 
 function p = canonical (p)

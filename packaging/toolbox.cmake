@@ -1,17 +1,25 @@
 # SPDX-License-Identifier: BSD-3-Clause
-# Helpers shared by the configure step and the packaging scripts (cmake -P).
+# Helpers shared by the configure step and the packaging scripts (cmake -P):
+# the one reader of the list files of kernels/.
 
-# The plug-in names of kernels/plugins.txt, in its order ('#' starts a comment).
-function(toolbox_read_plugins out listfile)
+# The entries of a list file of kernels/ (plugins.txt, cxxflags.txt): its
+# lines in order, without comments ('#' starts one) and blanks.
+function(toolbox_read_list out listfile)
   file(STRINGS ${listfile} lines)
-  set(names)
+  set(entries)
   foreach(line IN LISTS lines)
     string(REGEX REPLACE "#.*" "" line "${line}")
     string(STRIP "${line}" line)
     if(line)
-      list(APPEND names ${line})
+      list(APPEND entries ${line})
     endif()
   endforeach()
+  set(${out} ${entries} PARENT_SCOPE)
+endfunction()
+
+# The plug-in names of kernels/plugins.txt, in its order.
+function(toolbox_read_plugins out listfile)
+  toolbox_read_list(names ${listfile})
   if(NOT names)
     message(FATAL_ERROR "${listfile} names no plug-in")
   endif()
