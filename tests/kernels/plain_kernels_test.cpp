@@ -209,7 +209,7 @@ TEST(InputChecks, LongListWalksPollForInterrupts) {
         const mxArray* in[4] = {W.get(), values.get(), R.get(), r.get()};
         PollCounter h;
         tally_pairs::Inputs inputs;
-        ASSERT_FALSE(tally_pairs::check_inputs<tally_pairs::Masked>(h, 4, in, inputs));
+        ASSERT_FALSE(tally_pairs::check_inputs<tally_pairs::Masked>(h, 1, 4, in, inputs));
         EXPECT_EQ(h.polls, 5);
     }
 }
