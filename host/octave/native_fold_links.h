@@ -1,28 +1,23 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked and fold_links_full as native Octave functions: the
-// kernel of kernels/fold_links.h with its buckets in plain memory (the
-// bucket store of kernels/plain_io.h) and its outputs written straight into
-// the Octave arrays it returns.
+// links folded in place (kernels/fold_links_in_place.h), with scratch that
+// grows with the links rather than the counts, and the outputs written
+// straight into the Octave arrays they return.
 #ifndef NATIVE_FOLD_LINKS_H
 #define NATIVE_FOLD_LINKS_H
 
-#include "fold_links.h"
+#include "fold_links_in_place.h"
 #include "native.h"
-#include "plain_io.h"
-
-#include <vector>
 
 namespace fold_links {
 
-// The buckets in plain memory and the two output lists as Octave values.
+// The two output lists as Octave values.
 class NativeIo {
   public:
     explicit NativeIo(const Inputs& in)
-        : buckets_(in), outputs_{native::OutputList(in.n_index), native::OutputList(in.n_index)} {}
+        : outputs_{native::OutputList(in.n_index), native::OutputList(in.n_index)} {}
 
     bool is_nan(double x) const { return x != x; }
-    DoubleMatrix filing(Side s, int32_t i) const { return buckets_(s, i); }
-    DoubleMatrix bucket(Side s, int32_t i) const { return buckets_(s, i); }
     DoubleMatrix create(Side s, int32_t i, int32_t rows, int32_t cols) {
         return outputs_[s].create(i, rows, cols);
     }
@@ -36,7 +31,6 @@ class NativeIo {
     }
 
   private:
-    plain::Buckets buckets_;
     native::OutputList outputs_[2];
 };
 
@@ -50,10 +44,8 @@ template <class V> octave_value_list native_entry(const octave_value_list& args,
             native::report(V::name, f);
 
         NativeIo io(in);
-        std::vector<int32_t> pairs(2 * static_cast<size_t>(in.n_index), 0);
-        const Overflow full = file_links<V>(in.links, pairs.data(), io);
+        const Overflow full = fold_in_place<V>(in, io);
         if (full.link >= 0) native::report(V::name, overflow_fault<V>(full));
-        fold<V>(in.n_index, io);
         return io.finish();
     });
 }

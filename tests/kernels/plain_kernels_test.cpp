@@ -4,6 +4,7 @@
 // kernels ask of their policy; and, through the MEX accessor over emulated
 // arrays, what the input checks ask of their accessor on a long list.
 #include "emulated_host.h"
+#include "fold_links_in_place.h"
 #include "mex_host.h"
 #include "plain_io.h"
 #include "random_inputs.h"
@@ -66,17 +67,33 @@ template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rn
         const auto want = reference::fold_links(c.links, c.v, c.n, c.counts, c.N, masked);
         const fold_links::Inputs in{DoubleMatrix{c.links.data(), c.v, c.n}, c.counts.data(), c.N,
                                     c.v - 1};
-        plain::FoldIo io(in);
+        plain::FoldIo io(in), in_place(in);
         fold_links::Overflow full;
         ASSERT_TRUE(plain::fold<V>(in, io, full)) << "round " << round;
-        for (int i = 0; i < c.N; ++i) {
-            const auto& w1 = want.by_second[size_t(i)];
-            const auto& w2 = want.by_first[size_t(i)];
-            ASSERT_TRUE(same(io.out[0].entries[size_t(i)], w1.rows, w1.cols, w1.v))
-                << V::name << ", round " << round << ", output 1, entry " << i + 1;
-            ASSERT_TRUE(same(io.out[1].entries[size_t(i)], w2.rows, w2.cols, w2.v))
-                << V::name << ", round " << round << ", output 2, entry " << i + 1;
-        }
+        ASSERT_EQ(fold_links::fold_in_place<V>(in, in_place).link, -1) << "round " << round;
+        for (const plain::FoldIo* got : {&io, &in_place})
+            for (int i = 0; i < c.N; ++i) {
+                const auto& w1 = want.by_second[size_t(i)];
+                const auto& w2 = want.by_first[size_t(i)];
+                ASSERT_TRUE(same(got->out[0].entries[size_t(i)], w1.rows, w1.cols, w1.v))
+                    << V::name << ", round " << round << ", output 1, entry " << i + 1;
+                ASSERT_TRUE(same(got->out[1].entries[size_t(i)], w2.rows, w2.cols, w2.v))
+                    << V::name << ", round " << round << ", output 2, entry " << i + 1;
+            }
+        // With one count too small, both kernels stop at the same link.
+        if (c.n == 0) continue;
+        double& count = c.counts[rng() % c.counts.size()];
+        if (count < 1) continue;
+        count -= 1;
+        plain::FoldIo short_io(in), short_in_place(in);
+        fold_links::Overflow want_full, got_full;
+        plain::fold<V>(in, short_io, want_full);
+        got_full = fold_links::fold_in_place<V>(in, short_in_place);
+        ASSERT_EQ(got_full.link, want_full.link) << "round " << round;
+        if (want_full.link < 0) continue;
+        EXPECT_EQ(got_full.index, want_full.index);
+        EXPECT_EQ(got_full.second_end, want_full.second_end);
+        EXPECT_EQ(got_full.capacity, want_full.capacity);
     }
 }
 
