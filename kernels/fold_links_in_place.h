@@ -142,12 +142,21 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
             order[by_first].at[static_cast<size_t>(next_first[a]++)] = j;
         }
     }
-    // Folding: every index of one side, then of the other.
+    // Folding: every index of one side, then of the other. An index's links
+    // lie anywhere in the link matrix: those of the index after next are
+    // fetched into the cache while this one is folded.
+    constexpr int32_t kAhead = 2;
     for (const Side s : {by_second, by_first}) {
         const std::vector<int32_t>& start = order[s].start;
         for (int32_t i = 0; i < in.n_index; ++i) {
             if ((i & 0xfff) == 0) io.poll();
             const size_t k = static_cast<size_t>(i);
+            if (i + kAhead < in.n_index)
+                for (int32_t p = start[k + kAhead]; p < start[k + kAhead + 1]; ++p) {
+                    const double* const link = links.column(order[s].at[static_cast<size_t>(p)]);
+                    __builtin_prefetch(link);
+                    __builtin_prefetch(link + links.rows - 1);
+                }
             const int32_t reserved = in.count(s, i) - (start[k + 1] - start[k]);
             if (s == by_first && V::last_in_output2)
                 fold_index<true>(links, s, i, order[s], reserved, in.bucket_rows, io);
