@@ -27,6 +27,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 
 #if defined(HOST_MATLAB) + defined(HOST_OCTAVE) + defined(HOST_EMULATED) != 1
@@ -130,10 +131,14 @@ struct Access {
         k.present = a != nullptr;
         if (!a) return k;
         k.is_double = mxIsDouble(a);
+        k.number = mxIsNumeric(a) || mxIsLogical(a);
         k.complex = mxIsComplex(a);
         k.sparse = mxIsSparse(a);
         k.ndims = mxGetNumberOfDimensions_700(a);
         return k;
+    }
+    void class_name(Arg a, char* out, size_t size) const {
+        std::snprintf(out, size, "%s", mxGetClassName(a));
     }
     bool is_empty(Arg a) const { return mxIsEmpty(a); }
     bool is_cell(Arg a) const { return mxIsCell(a); }

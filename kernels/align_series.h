@@ -174,13 +174,18 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
             return checks::reject(kName, "notDouble",
                                   "Input %d: entry %d is not a real double matrix", input, i + 1);
         },
-        [&](int32_t i, const checks::Dims& dims, checks::Fault& fault) {
-            if (dims[0] == rows) return true;
-            fault = checks::reject(kName, "rowCount",
-                                   "Input %d: entry %d has %d rows, but the first entry of its "
-                                   "list sets %d",
-                                   input, i + 1, dims[0], rows);
-            return false;
+        [&](int32_t i, const checks::Kind& kind, const checks::Dims& dims, checks::Fault& fault) {
+            if (kind.ndims != 2)
+                fault = checks::reject(kName, "notDouble",
+                                       "Input %d: entry %d has %d dimensions, but an entry with "
+                                       "columns must be a matrix of two",
+                                       input, i + 1, kind.ndims);
+            else if (dims[0] != rows)
+                fault = checks::reject(kName, "rowCount",
+                                       "Input %d: entry %d has %d rows, but the first entry of its "
+                                       "list sets %d",
+                                       input, i + 1, dims[0], rows);
+            return !fault;
         });
 }
 
@@ -238,9 +243,15 @@ checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* in, 
         return checks::reject(kName, "notCell",
                               "Input 1 must be a cell array of real double matrices");
     if (!in1_empty) {
-        if (!checks::plain_matrix(h.kind(first1)))
+        const checks::Kind kind1 = h.kind(first1);
+        if (!checks::double_entry(kind1))
             return checks::reject(kName, "notDouble",
                                   "Input 1: entry 1 is not a real double matrix");
+        if (kind1.ndims != 2 && h.dims(first1)[1] > 0)
+            return checks::reject(kName, "notDouble",
+                                  "Input 1: entry 1 has %d dimensions, but an entry with columns "
+                                  "must be a matrix of two",
+                                  kind1.ndims);
         if (s.v < 0)
             return checks::reject(kName, "noKeyRow",
                                   "Input 1: entry 1 has no rows, but its first row must hold the "

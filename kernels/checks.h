@@ -13,6 +13,9 @@
 // stands for a cell entry that was never set and reads as []):
 //   Kind kind(Arg)                 class, complexity, storage, dimensions
 //                                  (type queries only)
+//   void class_name(Arg, char* out, size_t size)
+//                                  the class as the host names it ("char",
+//                                  "struct", "containers.Map", ...)
 //   bool is_empty(Arg), is_cell(Arg)
 //   Dims dims(Arg)                 [0] rows, [1] columns; refuses a dimension
 //                                  of 2^31 or more itself (see narrow)
@@ -26,9 +29,12 @@
 #ifndef KERNELS_CHECKS_H
 #define KERNELS_CHECKS_H
 
+#include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <type_traits>
 
 namespace checks {
@@ -50,6 +56,7 @@ template <int32_t kEvery = kPollEvery, class Io> inline void poll_at(Io& io, int
 struct Kind {
     bool present = true; // false: a cell entry that was never set
     bool is_double = false;
+    bool number = false; // a numeric or logical class, real or complex
     bool complex = false;
     bool sparse = false;
     int32_t ndims = 2;
@@ -63,6 +70,40 @@ inline bool real_double(const Kind& k) {
 // A real double matrix of two dimensions, or a cell entry never set.
 inline bool plain_matrix(const Kind& k) {
     return !k.present || (real_double(k) && k.ndims == 2);
+}
+
+// A list entry of a class the kernels can read: a real double array, or a
+// cell entry never set. Its shape is for the caller to check: an entry
+// without columns is never read and may have any further dimensions, while
+// one with columns must have two.
+inline bool double_entry(const Kind& k) {
+    return !k.present || real_double(k);
+}
+
+// A double as a message prints it: a whole number with all its digits
+// ("1000001", "2147483648", "-0"), any other value with as few significant
+// digits as tell it apart from every other double ("0.99999999999999989"),
+// and "NaN", "Inf" or "-Inf". Holds its text itself, so it may stand as a
+// printf argument: `number(x).text`.
+struct Number {
+    char text[32];
+};
+
+inline Number number(double x) {
+    Number out{};
+    if (std::isnan(x)) {
+        std::snprintf(out.text, sizeof out.text, "NaN");
+    } else if (std::isinf(x)) {
+        std::snprintf(out.text, sizeof out.text, "%s", x < 0 ? "-Inf" : "Inf");
+    } else if (x == std::trunc(x) && std::fabs(x) < 1e21) {
+        std::snprintf(out.text, sizeof out.text, "%.0f", x); // exact: at most 22 digits
+    } else {
+        for (int digits = 15; digits <= 17; ++digits) {
+            std::snprintf(out.text, sizeof out.text, "%.*g", digits, x);
+            if (std::strtod(out.text, nullptr) == x) break;
+        }
+    }
+    return out;
 }
 
 // An input fault: `id` empty for the plug-ins' fixed messages, which the MEX
@@ -146,20 +187,21 @@ template <class Dim, class Refuse> inline Dims first_two(int ndims, Dim dim, Ref
 }
 
 // Walks entries 0..n-1 of a list for the kernel that reads them, polling on
-// the way: an entry that is neither a real double matrix nor never set fails
-// with the fault `not_matrix(i)` returns. `fits(i, dims, fault)` then looks
-// at every entry that has columns (one without columns is never read and may
-// have any shape), and returns false with `fault` set to refuse it.
-template <class A, class NotMatrix, class Fits>
-Fault check_entries(A& h, typename A::Arg list, int32_t n, NotMatrix not_matrix, Fits fits) {
+// the way: an entry that is neither a real double array nor never set fails
+// with the fault `not_double(i)` returns. `fits(i, kind, dims, fault)` then
+// looks at every entry that has columns (one without columns is never read
+// and may have any shape), and returns false with `fault` set to refuse it.
+template <class A, class NotDouble, class Fits>
+Fault check_entries(A& h, typename A::Arg list, int32_t n, NotDouble not_double, Fits fits) {
     Fault fault;
     for (int32_t i = 0; i < n; ++i) {
         poll_at(h, i);
         const typename A::Arg e = h.cell(list, i);
-        if (!plain_matrix(h.kind(e))) return not_matrix(i);
+        const Kind kind = h.kind(e);
+        if (!double_entry(kind)) return not_double(i);
         if (!e) continue;
         const Dims dims = h.dims(e);
-        if (dims[1] > 0 && !fits(i, dims, fault)) break;
+        if (dims[1] > 0 && !fits(i, kind, dims, fault)) break;
     }
     return fault;
 }

@@ -28,8 +28,8 @@
 //   int32_t* counters()                    the fill counters: N pairs of
 //                                          int32_t, zero-filled;
 //   void poll()                            lets a long call be interrupted.
-// The buckets start zero-filled. kernels/bucket_store.h implements the policy
-// over plain memory, for every binding that needs no host for its scratch.
+// The buckets start zero-filled. (fold_links_in_place.h folds without
+// buckets, for bindings free to choose their own memory.)
 //
 // Everything the kernel would read or write outside an array is refused by
 // check_inputs before anything is created: inputs of another kind, too few
@@ -244,9 +244,9 @@ checks::Fault check_values(const DoubleMatrix& links, const double* counts, int3
             const double c = counts[2 * static_cast<int64_t>(i) + r];
             if (!(c >= 0.0 && c < 2147483648.0))
                 return checks::reject(name, "badCount",
-                                      "Index %d: row %d of the count matrix holds %.15g, but a "
+                                      "Index %d: row %d of the count matrix holds %s, but a "
                                       "count must be at least 0 and below 2^31",
-                                      i + 1, r + 1, c);
+                                      i + 1, r + 1, checks::number(c).text);
             const int64_t cols = static_cast<int32_t>(c);
             if (bucket_rows * cols > INT32_MAX)
                 return checks::reject(name, "tooLarge",
@@ -274,9 +274,10 @@ checks::Fault check_values(const DoubleMatrix& links, const double* counts, int3
         if (!(first_ok && second_ok)) {
             const int32_t e = first_ok ? 1 : 0;
             return checks::reject(name, "badIndex",
-                                  "Link %d: its %s end %.15g does not truncate to an index from 1 "
+                                  "Link %d: its %s end %s does not truncate to an index from 1 "
                                   "to %d (the columns of the count matrix)",
-                                  j + 1, e == 0 ? "first" : "second", link[e], n_index);
+                                  j + 1, e == 0 ? "first" : "second", checks::number(link[e]).text,
+                                  n_index);
         }
     }
     return {};

@@ -237,11 +237,32 @@ template <class V, class Io> Status run(const Inputs& in, const DoubleMatrix& ta
 
 // ---- Input checks ------------------------------------------------------------
 
-// Why a scalar input cannot be read as a number, or null when it can.
-template <class A> const char* not_a_number(A& h, typename A::Arg a) {
-    if (h.numel(a) == 0) return "empty";
-    if (h.is_cell(a)) return "a cell array";
-    return nullptr;
+// Why a scalar input cannot stand for a number, written into `why`, or
+// false when it can. Real numeric and logical values can (their first
+// element is read as a double: true is 1, int8(3) is 3); characters would be
+// read as their codes and complex values without their imaginary parts, and
+// cells, structs, function handles and objects hold no number at all.
+template <class A> bool not_a_number(A& h, typename A::Arg a, char (&why)[96]) {
+    if (h.numel(a) == 0) {
+        std::snprintf(why, sizeof why, "empty");
+        return true;
+    }
+    if (h.is_cell(a)) {
+        std::snprintf(why, sizeof why, "a cell array");
+        return true;
+    }
+    const checks::Kind k = h.kind(a);
+    if (!k.number) {
+        char name[64];
+        h.class_name(a, name, sizeof name);
+        std::snprintf(why, sizeof why, "of class %s", name);
+        return true;
+    }
+    if (k.complex) {
+        std::snprintf(why, sizeof why, "complex");
+        return true;
+    }
+    return false;
 }
 
 // Refuses what the loop nest would read outside of or misread, once the
@@ -257,8 +278,8 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
     if (!(r_given > -1.0 && r_given < 2147483648.0))
         return checks::reject(plugin, "badClassCount",
                               "Input 4 (r) must be a number of classes from 0 to 2147483647, but "
-                              "it is %g",
-                              r_given);
+                              "it is %s",
+                              checks::number(r_given).text);
     if (n < 2)
         return checks::reject(plugin, "tooFewRows",
                               "Input 2 (%s): entry 1 has %d rows, but every record needs at "
@@ -275,14 +296,6 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                               "Input 1 (W) is %d x %d: W and the %d x %d pairs of R must each "
                               "hold at most 2147483647 elements",
                               K, G, K, K);
-    // W's sizes come from its first two dimensions; an array with a trailing
-    // dimension of 0 (K x G x 0) has those but holds no element to read.
-    const uint64_t w_elements = h.numel(args[0]);
-    if (w_elements < static_cast<uint64_t>(K) * static_cast<uint64_t>(G))
-        return checks::reject(plugin, "tooFewElements",
-                              "Input 1 (W) has %llu elements, but its first two dimensions make "
-                              "it %d x %d",
-                              static_cast<unsigned long long>(w_elements), K, G);
     const uint64_t r_elements = h.numel(args[2]);
     if (r_elements < static_cast<uint64_t>(K) * static_cast<uint64_t>(K))
         return checks::reject(plugin, "tooFewElements",
@@ -303,8 +316,13 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                                   "Input 2 (%s): entry %d is not a real double matrix", list_name,
                                   g + 1);
         },
-        [&](int32_t g, const checks::Dims& dims, checks::Fault& fault) {
-            if (dims[0] != n)
+        [&](int32_t g, const checks::Kind& kind, const checks::Dims& dims, checks::Fault& fault) {
+            if (kind.ndims != 2)
+                fault = checks::reject(plugin, "notDouble",
+                                       "Input 2 (%s): entry %d has %d dimensions, but an entry "
+                                       "with records must be a matrix of two",
+                                       list_name, g + 1, kind.ndims);
+            else if (dims[0] != n)
                 fault = checks::reject(plugin, "rowCount",
                                        "Input 2 (%s): entry %d has %d rows, but entry 1 sets n = "
                                        "%d for every entry",
@@ -325,20 +343,29 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
 }
 
 // Every test before the tally exists, in the order the callers rely on: the
-// argument count, the cell test of the record list (both with their fixed
-// messages), the kinds of the other inputs, the data of W, R, r and F and
-// the sizes of W and of the list's first entry, then the values. nlhs is
-// never examined: the tally always goes to the first output. Fills `in`.
+// argument counts, the cell test of the record list (the input count and
+// the cell test with their fixed messages), the kinds of the other inputs,
+// the data of W, R, r and F and the sizes of W and of the list's first
+// entry, then the values. The tally is the one output: a call that asks for
+// more would leave the others unset. Fills `in`.
 template <class V, class A>
-checks::Fault check_inputs(A& h, int nrhs, const typename A::Arg* args, Inputs& in) {
+checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* args, Inputs& in) {
     const char* const plugin = V::name;
     if (nrhs != V::inputs) return checks::fixed(checks::kInputCount);
+    if (nlhs > 1) return checks::fixed(checks::kOutputCount);
     if (!h.is_cell(args[1])) return checks::fixed(V::not_a_cell);
 
     // The data of W, R and F is read as doubles: anything else would be read
     // in a layout it does not have. r and F_switch are read as scalars.
-    if (!checks::real_double(h.kind(args[0])))
+    const checks::Kind w_kind = h.kind(args[0]);
+    if (!checks::real_double(w_kind))
         return checks::reject(plugin, "notDouble", "Input 1 (W) must be a real double matrix");
+    // Rows and columns of W are entries' weights: further pages would be
+    // ignored, and a trailing dimension of 0 (K x G x 0) leaves no weight.
+    if (w_kind.ndims != 2)
+        return checks::reject(plugin, "notDouble",
+                              "Input 1 (W) must be a matrix of two dimensions, but it has %d",
+                              w_kind.ndims);
     if (!checks::real_double(h.kind(args[2])))
         return checks::reject(plugin, "notDouble", "Input 3 (R) must be a real double matrix");
     if (V::nan_records && !checks::real_double(h.kind(args[4])))
@@ -348,12 +375,13 @@ checks::Fault check_inputs(A& h, int nrhs, const typename A::Arg* args, Inputs& 
                               "Input 2 (%s) has no entries, but its first entry sets the rows of "
                               "every record",
                               V::list_name);
-    if (const char* why = not_a_number(h, args[3]))
+    char why[96];
+    if (not_a_number(h, args[3], why))
         return checks::reject(plugin, "badClassCount",
                               "Input 4 (r) must be a number of classes from 0 to 2147483647, but "
                               "it is %s",
                               why);
-    if (const char* why = V::nan_records ? not_a_number(h, args[5]) : nullptr)
+    if (V::nan_records && not_a_number(h, args[5], why))
         return checks::reject(plugin, "badSwitch",
                               "Input 6 (F_switch) must be a number, but it is %s", why);
 
@@ -365,7 +393,7 @@ checks::Fault check_inputs(A& h, int nrhs, const typename A::Arg* args, Inputs& 
     const int32_t K = w_dims[0];
     const int32_t G = w_dims[1];
     const typename A::Arg first = h.cell(args[1], 0);
-    if (!checks::plain_matrix(h.kind(first)))
+    if (!checks::double_entry(h.kind(first)))
         return checks::reject(plugin, "notDouble",
                               "Input 2 (%s): entry 1 is not a real double matrix", V::list_name);
     const int32_t n = first ? h.dims(first)[0] : 0;
@@ -385,10 +413,10 @@ template <class V> checks::Fault status_fault(const Status& status) {
     if (status.code == Status::misspecified) return checks::fixed(kMisspecified);
     if (status.code == Status::bad_partner)
         return checks::reject(V::name, "badPartner",
-                              "Input 2 (%s): entry %d, record %d names partner %g, but partner "
+                              "Input 2 (%s): entry %d, record %d names partner %s, but partner "
                               "indices must lie from 1 to %d (the columns of W)",
-                              V::list_name, status.entry + 1, status.record + 1, status.partner,
-                              status.entry_count);
+                              V::list_name, status.entry + 1, status.record + 1,
+                              checks::number(status.partner).text, status.entry_count);
     return {};
 }
 

@@ -13,6 +13,5 @@
 #include "mex/tally_pairs_entry.h"
 
 MEX_ENTRY mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    static_cast<void>(nlhs); // never examined: the tally always goes to plhs[0]
-    tally_pairs::mex_entry<tally_pairs::Full>(plhs, nrhs, prhs);
+    tally_pairs::mex_entry<tally_pairs::Full>(nlhs, plhs, nrhs, prhs);
 }

@@ -22,7 +22,7 @@
 %               the number N of entries processed: give lists as columns.
 %     IN4       statistics tables with E rows each.
 %   Every list needs at least N entries (a 1 x N cell counts too); an entry
-%   with no columns may be [] .
+%   with no columns is never read and may be [] or of any shape.
 %
 %   Outputs: four N x 1 cell lists.
 %
@@ -38,7 +38,8 @@
 %     "E_Distr statistics must not be empty"   IN3 empty, or IN3{1} has no rows
 %     align_series:notCell        an input is not a cell array
 %     align_series:tooFewEntries  a list has fewer entries than IN3 has rows
-%     align_series:notDouble      an entry is not a real double matrix
+%     align_series:notDouble      an entry is not a real double matrix, or
+%                                 has columns and more than two dimensions
 %     align_series:rowCount       an entry's rows differ from its list's first
 %     align_series:noKeyRow       IN1{1} has no rows
 %     align_series:tooLarge       an output would exceed 2^31-1 elements

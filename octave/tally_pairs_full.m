@@ -30,39 +30,52 @@
 %   contributing pair of a NaN record.
 %
 %   Inputs
-%     W         K x G real double matrix.
+%     W         K x G real double matrix (two dimensions only).
 %     S_OUT     cell list with at least G entries (a 1 x G cell counts too);
 %               entries 1 to G are real double matrices of n rows, n >= 2
-%               (an entry without columns may be [] of any shape).
-%     R         real double matrix of at least K x K elements, read as K x K.
-%     r         the number of classes, truncated toward zero: 0 to 2^31-1.
-%     F         real double matrix of at least 2 x G elements, read as 2 x G:
-%               F(1, d) is the partner's factor, F(2, g) the entry's.
-%     F_SWITCH  a number: 0 gives plain NaN-record terms, anything else
+%               (an entry without columns is never read and may be [] or
+%               of any shape, zeros(n, 0, 2) too).
+%     R         real double matrix of at least K x K elements, read as K x K
+%               in column order whatever its shape.
+%     r         the number of classes, truncated toward zero: 0 to 2^31-1; a
+%               real number of any numeric class or logical (true is 1).
+%     F         real double matrix of at least 2 x G elements, read as 2 x G
+%               in column order whatever its shape: F(1, d) is the
+%               partner's factor, F(2, g) the entry's.
+%     F_SWITCH  a real number of any numeric class or logical: 0 (or false)
+%               gives plain NaN-record terms, anything else (NaN too)
 %               factor-weighted ones.
 %
-%   Output: the n x r TALLY; rows 1 to n-1 hold the value tallies, row n
-%   the NaN-record tally. n x r must not exceed 2^31-1 elements.
+%   Output: the n x r TALLY, the one output; rows 1 to n-1 hold the value
+%   tallies, row n the NaN-record tally. n x r must not exceed 2^31-1
+%   elements.
 %
 %   Errors
 %     "Incorrect number of input arguments"          not 6 inputs
+%     "Incorrect number of output arguments"         more than 1 output
 %     "Second Arg: S_out needs to be a cell array"   S_OUT is no cell array
 %     "Misspecification: R[k1,k2] > r"               a record reaches a pair
 %         whose class number exceeds r (the message ends with a line feed;
 %         a class above r that no record reaches goes unnoticed)
 %     tally_pairs_full:notDouble       W, R, F or an entry of S_OUT is not a
-%                                      real double matrix
+%                                      real double matrix, or W (or an
+%                                      entry with records) has more than
+%                                      two dimensions
 %     tally_pairs_full:noEntries       S_OUT has no entries
-%     tally_pairs_full:badClassCount   r is empty, a cell array, NaN, infinite,
-%                                      -1 or less, or 2^31 or more
-%     tally_pairs_full:badSwitch       F_SWITCH is empty or a cell array
+%     tally_pairs_full:badClassCount   r is empty, a cell array, of a class
+%                                      that is not numeric or logical (char,
+%                                      struct, function handle, object),
+%                                      complex, NaN, infinite, -1 or less,
+%                                      or 2^31 or more
+%     tally_pairs_full:badSwitch       F_SWITCH is empty, a cell array, of a
+%                                      class that is not numeric or logical,
+%                                      or complex
 %     tally_pairs_full:tooFewRows      S_OUT{1} has fewer than 2 rows
 %     tally_pairs_full:tooFewEntries   S_OUT has fewer than G entries
 %     tally_pairs_full:tooLarge        K x G, K x K, an entry or the tally
 %                                      exceeds 2^31-1 elements
-%     tally_pairs_full:tooFewElements  W has fewer than K x G elements (a
-%                                      K x G x 0 array), R fewer than K x K,
-%                                      or F fewer than 2 x G
+%     tally_pairs_full:tooFewElements  R has fewer than K x K elements, or
+%                                      F fewer than 2 x G
 %     tally_pairs_full:rowCount        an entry with records has not n rows
 %     tally_pairs_full:badPartner      a record's partner index is not 1 to G
 %                                      after truncation (NaN, Inf included);

@@ -26,33 +26,41 @@
 %   class numbers contribute nothing.
 %
 %   Inputs
-%     W         K x G real double matrix.
+%     W         K x G real double matrix (two dimensions only).
 %     T_OUT     cell list with at least G entries (a 1 x G cell counts too);
 %               entries 1 to G are real double matrices of n rows, n >= 2
-%               (an entry without columns may be [] of any shape).
-%     R         real double matrix of at least K x K elements, read as K x K.
-%     r         the number of classes, truncated toward zero: 0 to 2^31-1.
+%               (an entry without columns is never read and may be [] or
+%               of any shape, zeros(n, 0, 2) too).
+%     R         real double matrix of at least K x K elements, read as K x K
+%               in column order whatever its shape.
+%     r         the number of classes, truncated toward zero: 0 to 2^31-1; a
+%               real number of any numeric class or logical (true is 1).
 %
-%   Output: the (n-1) x r TALLY of the value rows, at most 2^31-1 elements.
+%   Output: the (n-1) x r TALLY of the value rows, the one output, at most
+%   2^31-1 elements.
 %
 %   Errors
 %     "Incorrect number of input arguments"          not 4 inputs
+%     "Incorrect number of output arguments"         more than 1 output
 %     "Second Arg: T_out needs to be a cell array"   T_OUT is no cell array
 %     "Misspecification: R[k1,k2] > r"               a value record reaches a
 %         pair whose class number exceeds r (the message ends with a line
 %         feed; a class above r that no record reaches goes unnoticed)
 %     tally_pairs_masked:notDouble       W, R or an entry of T_OUT is not a
-%                                        real double matrix
+%                                        real double matrix, or W (or an
+%                                        entry with records) has more than
+%                                        two dimensions
 %     tally_pairs_masked:noEntries       T_OUT has no entries
-%     tally_pairs_masked:badClassCount   r is empty, a cell array, NaN,
-%                                        infinite, -1 or less, or 2^31 or more
+%     tally_pairs_masked:badClassCount   r is empty, a cell array, of a
+%                                        class that is not numeric or logical
+%                                        (char, struct, function handle,
+%                                        object), complex, NaN, infinite, -1
+%                                        or less, or 2^31 or more
 %     tally_pairs_masked:tooFewRows      T_OUT{1} has fewer than 2 rows
 %     tally_pairs_masked:tooFewEntries   T_OUT has fewer than G entries
 %     tally_pairs_masked:tooLarge        K x G, K x K, an entry or the tally
 %                                        exceeds 2^31-1 elements
-%     tally_pairs_masked:tooFewElements  W has fewer than K x G elements (a
-%                                        K x G x 0 array), or R fewer than
-%                                        K x K
+%     tally_pairs_masked:tooFewElements  R has fewer than K x K elements
 %     tally_pairs_masked:rowCount        an entry with records has not n rows
 %     tally_pairs_masked:badPartner      a value record's partner index is not
 %                                        1 to G after truncation (NaN, Inf

@@ -110,9 +110,10 @@ size_t class_size(mxClassID cls) {
 }
 
 const char* class_name(mxClassID cls) {
-    static const char* const names[] = {
-        "unknown", "cell",  "struct", "logical", "char",   "void",  "double", "single",  "int8",
-        "uint8",   "int16", "uint16", "int32",   "uint32", "int64", "uint64", "function"};
+    static const char* const names[] = {"unknown", "cell",           "struct", "logical", "char",
+                                        "void",    "double",         "single", "int8",    "uint8",
+                                        "int16",   "uint16",         "int32",  "uint32",  "int64",
+                                        "uint64",  "function_handle"};
     const int i = static_cast<int>(cls);
     return (i >= 0 && i <= 16) ? names[i] : "unknown";
 }
@@ -445,6 +446,21 @@ bool mxIsComplex(const mxArray* a) {
 bool mxIsSparse(const mxArray* a) {
     live(a, "mxIsSparse");
     return a->sparse;
+}
+
+bool mxIsNumeric(const mxArray* a) {
+    live(a, "mxIsNumeric");
+    return a->cls >= mxDOUBLE_CLASS && a->cls <= mxUINT64_CLASS;
+}
+
+bool mxIsLogical(const mxArray* a) {
+    live(a, "mxIsLogical");
+    return a->cls == mxLOGICAL_CLASS;
+}
+
+const char* mxGetClassName(const mxArray* a) {
+    live(a, "mxGetClassName");
+    return class_name(a->cls);
 }
 
 double mxGetScalar(const mxArray* a) {

@@ -4,7 +4,7 @@
 //
 // Host calls, in the order MATLAB users' code has always seen them (keep
 // every call and its place; they are the plug-ins' compatibility contract):
-//   1. the input count (6 full, 4 masked); nlhs is never examined;
+//   1. the input count (6 full, 4 masked), then at most one output;
 //   2. mxIsCell on input 2 (not a cell: the fixed "Second Arg" message);
 //   3. mxGetPr of W, mxGetPr of R, mxGetScalar of r, (full) mxGetPr of F;
 //      mxGetDimensions_700 of W (K, G); mxGetCell_700(list, 0) and its
@@ -54,10 +54,10 @@ class MexIo {
 // The whole MEX call of variant V: counts and checks, the tally, kernel,
 // errors. On an error the tally already stands in slot 1; the host discards
 // it.
-template <class V> void mex_entry(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+template <class V> void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     mexhost::Access host;
     Inputs in;
-    mexhost::require(check_inputs<V>(host, nrhs, prhs, in));
+    mexhost::require(check_inputs<V>(host, nlhs, nrhs, prhs, in));
 
     plhs[0] = mxCreateDoubleMatrix_700(in.rows, in.r, mxREAL);
     const DoubleMatrix out{mxGetPr(plhs[0]), in.rows, in.r};

@@ -23,6 +23,7 @@
 #include <octave/quit.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -64,10 +65,14 @@ class Access {
         k.present = a != nullptr;
         if (!a) return k;
         k.is_double = a->is_double_type();
+        k.number = a->isnumeric() || a->islogical();
         k.complex = a->iscomplex();
         k.sparse = a->issparse();
         k.ndims = checks::narrow(a->ndims(), refuse());
         return k;
+    }
+    void class_name(Arg a, char* out, size_t size) const {
+        std::snprintf(out, size, "%s", a->class_name().c_str());
     }
     bool is_empty(Arg a) const { return a->isempty(); }
     bool is_cell(Arg a) const { return a->iscell(); }

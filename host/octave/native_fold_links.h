@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // fold_links_masked and fold_links_full as native Octave functions: the
-// kernel of kernels/fold_links.h with its buckets in plain memory (the
-// bucket store of kernels/bucket_store.h) and its outputs written straight
-// into the Octave arrays it returns.
+// links folded in place (kernels/fold_links_in_place.h), with scratch that
+// grows with the links rather than the counts, and the outputs written
+// straight into the Octave arrays they return.
 #ifndef NATIVE_FOLD_LINKS_H
 #define NATIVE_FOLD_LINKS_H
 
-#include "bucket_store.h"
-#include "fold_links.h"
+#include "fold_links_in_place.h"
 #include "native.h"
 
 namespace fold_links {
 
-// The buckets in plain memory and the two output lists as Octave values.
-using NativeIo = StoreIo<native::OutputList, native::poll>;
+// The two output lists as Octave values.
+using NativeIo = OutputIo<native::OutputList, native::poll>;
 
 // The whole native call of variant V.
 template <class V> octave_value_list native_entry(const octave_value_list& args, int nargout) {
@@ -25,7 +24,7 @@ template <class V> octave_value_list native_entry(const octave_value_list& args,
             native::report(V::name, f);
 
         NativeIo io(in);
-        const Overflow stop = run<V>(in, io);
+        const Overflow stop = fold_in_place<V>(in, io);
         if (stop.link >= 0) native::report(V::name, overflow_fault<V>(stop));
         octave_value_list out(2);
         out(0) = io.out[by_second].finish();

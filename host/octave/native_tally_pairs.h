@@ -41,12 +41,12 @@ class NativeIo {
 };
 
 // The whole native call of variant V.
-template <class V> octave_value_list native_entry(const octave_value_list& args) {
+template <class V> octave_value_list native_entry(const octave_value_list& args, int nargout) {
     return native::guarded([&] {
         native::Access h(V::name);
         const native::Args a(args);
         Inputs in;
-        if (const checks::Fault f = check_inputs<V>(h, a.count(), a.get(), in))
+        if (const checks::Fault f = check_inputs<V>(h, nargout, a.count(), a.get(), in))
             native::report(V::name, f);
 
         NDArray tally(dim_vector(in.rows, in.r), 0.0);

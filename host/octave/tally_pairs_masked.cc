@@ -4,6 +4,5 @@
 #include "plugin_help.h"
 
 DEFUN_DLD(tally_pairs_masked, args, nargout, PLUGIN_HELP) {
-    static_cast<void>(nargout); // never examined: the tally is the one output
-    return tally_pairs::native_entry<tally_pairs::Masked>(args);
+    return tally_pairs::native_entry<tally_pairs::Masked>(args, nargout);
 }

@@ -262,7 +262,7 @@ TEST(AlignSeries, RejectsInputItWouldMisread) {
              return v;
          }()),
          empty(), two3(), two3(), "align_series:notDouble",
-         "Input 1: entry 1 is not a real double matrix"},
+         "Input 1: entry 1 has 3 dimensions, but an entry with columns must be a matrix of two"},
         {list1(emu::zeros(0, 3)), empty(), two3(), two3(), "align_series:noKeyRow",
          "Input 1: entry 1 has no rows, but its first row must hold the keys"},
     };

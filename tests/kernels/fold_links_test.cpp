@@ -263,9 +263,9 @@ std::vector<Rejection> rejections() {
     add(both, link({1, 1, 1}), counts({1, 1, 1}, {1, 1, -0.5}), "badCount",
         "Index 3: " + bad_count("row 2", "-0.5"));
     add(both, link({1, 1, 1}), counts({NaN, 1, 1}, {1, 1, 1}), "badCount",
-        "Index 1: " + bad_count("row 1", "nan"));
+        "Index 1: " + bad_count("row 1", "NaN"));
     add(both, link({1, 1, 1}), counts({1, 1, 1}, {Inf, 1, 1}), "badCount",
-        "Index 1: " + bad_count("row 2", "inf"));
+        "Index 1: " + bad_count("row 2", "Inf"));
     add(both, link({1, 1, 1}), counts({1, 2147483648.0, -1}, {1, 1, 1}), "badCount",
         "Index 2: " + bad_count("row 1", "2147483648"));
     // A bucket the host could create but the plug-in could not address.
@@ -278,8 +278,8 @@ std::vector<Rejection> rejections() {
     add(both, link({4, 4, 1}), three(), "badIndex", "Link 1: its first end 4" + range);
     add(both, link({1, 4, 1}), three(), "badIndex", "Link 1: its second end 4" + range);
     add(both, link({1, 3.5, 1, NaN, 1, 1}), three(), "badIndex",
-        "Link 2: its first end nan" + range);
-    add(both, link({1, Inf, 1}), three(), "badIndex", "Link 1: its second end inf" + range);
+        "Link 2: its first end NaN" + range);
+    add(both, link({1, Inf, 1}), three(), "badIndex", "Link 1: its second end Inf" + range);
     add(both, link({1, 2147483648.0, 1}), three(), "badIndex",
         "Link 1: its second end 2147483648" + range);
     add(both, link({1, 1, 1}), emu::zeros(2, 0), "badIndex",

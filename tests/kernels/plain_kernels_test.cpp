@@ -4,6 +4,7 @@
 // kernels ask of their policy; and, through the MEX accessor over emulated
 // arrays, what the input checks ask of their accessor on a long list.
 #include "emulated_host.h"
+#include "fold_links_in_place.h"
 #include "mex_host.h"
 #include "plain_io.h"
 #include "random_inputs.h"
@@ -63,16 +64,31 @@ template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rn
         const auto want = reference::fold_links(c.links, c.v, c.n, c.counts, c.N, masked);
         const fold_links::Inputs in{DoubleMatrix{c.links.data(), c.v, c.n}, c.counts.data(), c.N,
                                     c.v - 1};
-        plain::FoldIo io(in);
-        ASSERT_LT(fold_links::run<V>(in, io).link, 0) << "round " << round;
-        for (int i = 0; i < c.N; ++i) {
-            const auto& w1 = want.by_second[size_t(i)];
-            const auto& w2 = want.by_first[size_t(i)];
-            ASSERT_TRUE(same(io.out[0].entries[size_t(i)], w1.rows, w1.cols, w1.v))
-                << V::name << ", round " << round << ", output 1, entry " << i + 1;
-            ASSERT_TRUE(same(io.out[1].entries[size_t(i)], w2.rows, w2.cols, w2.v))
-                << V::name << ", round " << round << ", output 2, entry " << i + 1;
-        }
+        plain::FoldIo io(in), in_place(in);
+        ASSERT_EQ(fold_links::run<V>(in, io).link, -1) << "round " << round;
+        ASSERT_EQ(fold_links::fold_in_place<V>(in, in_place).link, -1) << "round " << round;
+        for (const plain::FoldIo* got : {&io, &in_place})
+            for (int i = 0; i < c.N; ++i) {
+                const auto& w1 = want.by_second[size_t(i)];
+                const auto& w2 = want.by_first[size_t(i)];
+                ASSERT_TRUE(same(got->out[0].entries[size_t(i)], w1.rows, w1.cols, w1.v))
+                    << V::name << ", round " << round << ", output 1, entry " << i + 1;
+                ASSERT_TRUE(same(got->out[1].entries[size_t(i)], w2.rows, w2.cols, w2.v))
+                    << V::name << ", round " << round << ", output 2, entry " << i + 1;
+            }
+        // With one count too small, both kernels stop at the same link.
+        if (c.n == 0) continue;
+        double& count = c.counts[rng() % c.counts.size()];
+        if (count < 1) continue;
+        count -= 1;
+        plain::FoldIo short_io(in), short_in_place(in);
+        const fold_links::Overflow want_stop = fold_links::run<V>(in, short_io);
+        const fold_links::Overflow got_stop = fold_links::fold_in_place<V>(in, short_in_place);
+        ASSERT_EQ(got_stop.link, want_stop.link) << "round " << round;
+        if (want_stop.link < 0) continue;
+        EXPECT_EQ(got_stop.index, want_stop.index);
+        EXPECT_EQ(got_stop.second_end, want_stop.second_end);
+        EXPECT_EQ(got_stop.capacity, want_stop.capacity);
     }
 }
 
@@ -209,7 +225,7 @@ TEST(InputChecks, LongListWalksPollForInterrupts) {
         const mxArray* in[4] = {W.get(), values.get(), R.get(), r.get()};
         PollCounter h;
         tally_pairs::Inputs inputs;
-        ASSERT_FALSE(tally_pairs::check_inputs<tally_pairs::Masked>(h, 4, in, inputs));
+        ASSERT_FALSE(tally_pairs::check_inputs<tally_pairs::Masked>(h, 1, 4, in, inputs));
         EXPECT_EQ(h.polls, 5);
     }
 }

@@ -112,6 +112,21 @@ TEST(TallyPairs, WorkedExample) {
     }
 }
 
+// r and F_switch may be of any real numeric or logical class: the worked
+// example's F_switch as false or int32(0) selects plain terms, and r as
+// false counts no classes, so its class number 1 is misspecified.
+TEST(TallyPairs, ScalarsOfOtherNumericClasses) {
+    Inputs a = arrays_of(worked());
+    for (mxClassID cls : {mxLOGICAL_CLASS, mxINT32_CLASS}) {
+        a.F_switch = emu::numeric(cls, 1, 1);
+        auto r = call(kFull, a);
+        ASSERT_OK(r);
+        EXPECT_TRUE(same_matrix(r.outputs[0].get(), 3, 1, {30, 42, -6}));
+    }
+    a.r = emu::logical(1, 1);
+    EXPECT_HOST_ERROR(call(kMasked, a), "", kMisspecified);
+}
+
 TEST(TallyPairs, ClassNumbersSelectColumns) {
     const struct {
         std::vector<double> R; // (0,0), (1,0), (0,1), (1,1)
@@ -192,7 +207,7 @@ TEST(TallyPairs, RecordsAndShapes) {
 
 TEST(TallyPairs, ListsShapedOtherwise) {
     // A row of tables is a list of two; an entry never set reads as [], and
-    // an entry without columns may have any rows.
+    // an entry without columns may have any rows and further dimensions.
     Inputs a = arrays_of(worked());
     std::vector<ArrayPtr> row;
     row.push_back(emu::matrix(3, 1, {2, 5, 7}));
@@ -201,10 +216,12 @@ TEST(TallyPairs, ListsShapedOtherwise) {
     auto r = call(kFull, a);
     ASSERT_OK(r);
     EXPECT_TRUE(same_matrix(r.outputs[0].get(), 3, 1, {30, 42, -240}));
-    for (int variant = 0; variant < 2; ++variant) {
+    for (int variant = 0; variant < 3; ++variant) {
         std::vector<ArrayPtr> entries;
         entries.push_back(emu::matrix(3, 1, {2, 5, 7}));
-        entries.push_back(variant == 0 ? nullptr : emu::zeros(5, 0));
+        entries.push_back(variant == 0   ? nullptr
+                          : variant == 1 ? emu::zeros(5, 0)
+                                         : emu::nd_double({5, 0, 2}));
         a.list = emu::cell(2, 1, std::move(entries));
         r = call(kFull, a);
         ASSERT_OK(r);
@@ -306,6 +323,7 @@ TEST(TallyPairs, SpecifiedChecksInTheirOrder) {
         Variant variant;
         std::vector<const mxArray*> inputs;
         const char* message;
+        int nlhs = 1;
     } cases[] = {
         {kFull, {b, s, s, s, s}, "Incorrect number of input arguments"},
         {kFull, {b, c, s, s, s, s, s}, "Incorrect number of input arguments"},
@@ -314,9 +332,13 @@ TEST(TallyPairs, SpecifiedChecksInTheirOrder) {
         {kMasked, {b, c, s, s, s, s}, "Incorrect number of input arguments"},
         {kFull, {b, s, s, s, s, s}, "Second Arg: S_out needs to be a cell array"},
         {kMasked, {b, b, s, s}, "Second Arg: T_out needs to be a cell array"},
+        // The tally is the one output: a second would be left unset.
+        {kMasked, {b}, "Incorrect number of input arguments", 2},
+        {kFull, {b, s, s, s, s, s}, "Incorrect number of output arguments", 2},
+        {kMasked, {b, b, s, s}, "Incorrect number of output arguments", 3},
     };
     for (const auto& k : cases) {
-        auto r = testing_support::plugin(name_of(k.variant)).call(1, k.inputs, -1, true);
+        auto r = testing_support::plugin(name_of(k.variant)).call(k.nlhs, k.inputs, -1, true);
         EXPECT_HOST_ERROR(r, "", k.message);
         EXPECT_FALSE(creates(r));
     }
@@ -374,12 +396,18 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
          "Input 6 (F_switch) must be a number, but it is empty"},
         {[](Inputs& a) { a.F_switch = emu::cell(1, 1, {}); }, "badSwitch",
          "Input 6 (F_switch) must be a number, but it is a cell array"},
+        // Characters would be read as their codes, complex values without
+        // their imaginary parts.
+        {[](Inputs& a) { a.r = emu::char_array("3"); }, "badClassCount", r_msg + "of class char"},
+        {[](Inputs& a) { a.r = emu::complex_matrix(1, 1); }, "badClassCount", r_msg + "complex"},
+        {[](Inputs& a) { a.F_switch = emu::complex_matrix(1, 1); }, "badSwitch",
+         "Input 6 (F_switch) must be a number, but it is complex"},
         {[&](Inputs& a) { a.list = two(emu::char_array("abc"), nullptr); }, "notDouble",
          "Input 2 (S_out): entry 1 is not a real double matrix"},
-        {r_is(NaN), "badClassCount", r_msg + "nan"},
-        {r_is(Inf), "badClassCount", r_msg + "inf"},
+        {r_is(NaN), "badClassCount", r_msg + "NaN"},
+        {r_is(Inf), "badClassCount", r_msg + "Inf"},
         {r_is(-1), "badClassCount", r_msg + "-1"},
-        {r_is(2147483648.0), "badClassCount", r_msg + "2.14748e+09"},
+        {r_is(2147483648.0), "badClassCount", r_msg + "2147483648"},
         {[&](Inputs& a) { a.list = two(emu::scalar(1), emu::scalar(1)); }, "tooFewRows",
          "Input 2 (S_out): entry 1 has 1" + rows_msg},
         {[](Inputs& a) { a.list = emu::cell(2, 1, {}); }, "tooFewRows",
@@ -390,10 +418,9 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
          "Input 1 (W) is 46341 x 0: W and the 46341 x 46341 pairs of R must each hold at most "
          "2147483647 elements"},
         {[](Inputs& a) {
-             a.W = emu::nd_double({1, 2, 0});
+             a.W = emu::nd_double({1, 2, 2});
          },
-         "tooFewElements",
-         "Input 1 (W) has 0 elements, but its first two dimensions make it 1 x 2"},
+         "notDouble", "Input 1 (W) must be a matrix of two dimensions, but it has 3"},
         {[](Inputs& a) { a.R = emu::zeros(0, 0); }, "tooFewElements",
          "Input 3 (R) has 0 elements, but W has 1 rows: R needs 1 x 1"},
         {[](Inputs& a) {
@@ -405,7 +432,9 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
         {second([] {
              return emu::nd_double({3, 1, 2});
          }),
-         "notDouble", "Input 2 (S_out): entry 2 is not a real double matrix"},
+         "notDouble",
+         "Input 2 (S_out): entry 2 has 3 dimensions, but an entry with records must be a matrix "
+         "of two"},
         {second([] { return emu::zeros(4, 1); }), "rowCount",
          "Input 2 (S_out): entry 2 has 4 rows, but entry 1 sets n = 3 for every entry"},
         {r_is(1073741824), "tooLarge",
@@ -414,9 +443,9 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
         {records({{0, 5, 7}, {1, NaN, 0}}), "badPartner", partner(1, 1, "0")},
         {records({{2, 5, 7, 0.999, 1, 1}, {1, 2, 3}}), "badPartner", partner(1, 2, "0.999")},
         {records({{2, 5, 7}, {1, 1, 1, 3, 1, 1}}), "badPartner", partner(2, 2, "3")},
-        {records({{2, 5, 7}, {NaN, NaN, 0}}), "badPartner", partner(2, 1, "nan")},
-        {records({{-Inf, 5, 7}, {1, 1, 1}}), "badPartner", partner(1, 1, "-inf")},
-        {records({{1e10, 5, 7}, {1, 1, 1}}), "badPartner", partner(1, 1, "1e+10")},
+        {records({{2, 5, 7}, {NaN, NaN, 0}}), "badPartner", partner(2, 1, "NaN")},
+        {records({{-Inf, 5, 7}, {1, 1, 1}}), "badPartner", partner(1, 1, "-Inf")},
+        {records({{1e10, 5, 7}, {1, 1, 1}}), "badPartner", partner(1, 1, "10000000000")},
         {records({{-0.5, 5, 7}, {1, 1, 1}}), "badPartner", partner(1, 1, "-0.5")},
         // ... before the record's own pairs, after those of earlier records.
         {records({{5, 5, 7}, {1, 1, 1}}, 0), "badPartner", partner(1, 1, "5")},

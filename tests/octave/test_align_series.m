@@ -40,6 +40,9 @@
 %! [o1, ~, o3, o4] = align_series ({[1; 2]}, {[1; 2]}, {zeros(3, 0)}, {[]});
 %! assert (size (o1{1}), [2 0]);
 %! assert (size (o4{1}), [3 0]);
+%! % an entry without columns may have further dimensions: it is never read
+%! [~, ~, ~, o4] = align_series ({[1; 2]}, {[1; 2]}, {zeros(3, 0)}, {zeros(3, 0, 2)});
+%! assert (size (o4{1}), [3 0]);
 %! [~, ~, o3, ~] = align_series ({}, {}, {[1 3]}, {[3]});
 %! assert (o3{1}, [1 3]);
 
@@ -57,6 +60,8 @@
 %!error <Input 4 has 1 entries, but input 3 has 2 rows> [a, b, c, d] = align_series ({}, {}, {[1]; [2]}, {[1]})
 %!error <Input 3: entry 2 has 3 rows, but the first entry of its list sets 2> [a, b, c, d] = align_series ({}, {}, {[1; 1]; [1; 2; 3]}, {[1; 1]; [1; 1]})
 %!error <Input 4: entry 1 is not a real double matrix> [a, b, c, d] = align_series ({}, {}, {[1]}, {int8(1)})
+%!error <Input 4: entry 1 has 3 dimensions, but an entry with columns must be a matrix of two> [a, b, c, d] = align_series ({}, {}, {[1]}, {ones(1, 1, 2)})
+%!error <Entry 1: 512 keys of 4194304 rows exceed the largest output this plug-in can create \(2147483647 elements\)> [a, b, c, d] = align_series ({zeros(2^22, 0)}, {[]}, {1:512}, {[]})
 %!error <Input 1: entry 1 has no rows> [a, b, c, d] = align_series ({zeros(0, 2)}, {}, {[1]}, {[1]})
 
 %!test

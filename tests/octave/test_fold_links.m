@@ -45,7 +45,9 @@
 %!error <Incorrect number of output arguments> a = fold_links_masked ([1; 1; 1], [1; 1])
 %!error <Input 2 \(the count matrix\) must be a real double matrix> [a, b] = fold_links_masked ([1; 1; 1], {1})
 %!error <Index 2: row 2 of the count matrix holds -1> [a, b] = fold_links_full ([1; 1], [1 0; 1 -1])
-%!error <Link 2: its second end nan does not truncate to an index from 1 to 2> [a, b] = fold_links_full ([1 1; 1 NaN], [1 0; 1 0])
+%!error <Link 2: its second end NaN does not truncate to an index from 1 to 2> [a, b] = fold_links_full ([1 1; 1 NaN], [1 0; 1 0])
+%!error <Link 1: its first end 0.9999999999999999 does not truncate> [a, b] = fold_links_full ([1 - eps / 2; 1], [1; 1])
+%!error <Index 1: row 1 of the count matrix holds 2147483648,> [a, b] = fold_links_full ([1; 1], [2^31; 1])
 %!error <Link 2: more links have first end 1 than row 2 of the count matrix allows for it \(1\)> [a, b] = fold_links_full ([1 1; 1 2], [1 1; 1 0])
 
 %!test

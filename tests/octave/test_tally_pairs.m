@@ -37,6 +37,17 @@
 %! assert (tally_pairs_masked (W, {[2 2; 5 NaN], [1; 7]}, 1, 1), 72);
 %! assert (tally_pairs_masked (W, {[1; 1; 2], [2; 10; 20]}, 1, 1), [94; 188]);
 %! assert (tally_pairs_full (W, {[2; 5; 7], []}, 1, 1, F, 1), [30; 42; 0]);
+%! % an entry without columns may have further dimensions: it is never read
+%! assert (tally_pairs_full (W, {[2; 5; 7], zeros(3, 0, 2)}, 1, 1, F, 1), [30; 42; 0]);
+
+%!test
+%! % r and F_switch may be of any real numeric or logical class
+%! assert (tally_pairs_full (W, S, 1, int32 (1), F, false), [30; 42; -6]);
+%! assert (tally_pairs_full (W, S, 1, true, F, uint8 (2)), [30; 42; -240]);
+%! assert (tally_pairs_masked (W, S, 1, single (1.5)), [30; 42]);
+%! % zero or one output
+%! tally_pairs_masked (W, S, 1, 1);
+%! assert (ans, [30; 42]);
 
 %!test
 %! % NaN among later values spreads, an infinite marker makes a value record,
@@ -60,6 +71,12 @@
 %!error <Second Arg: S_out needs to be a cell array> tally_pairs_full ('x', 5, 1, 1, 1, 1)
 %!error <Second Arg: T_out needs to be a cell array> tally_pairs_masked ('x', [], 1, 1)
 %!error <Input 2 \(T_out\): entry 2, record 1 names partner 3> tally_pairs_masked ([2 3], {[2; 5; 7], [3; 1; 1]}, 1, 1)
+%!error <names partner 1000001, but partner indices must lie from 1 to 2 > tally_pairs_masked ([2 3], {[1000001; 5; 7], [1; 1; 1]}, 1, 1)
+%!error <from 0 to 2147483647, but it is 2147483648$> tally_pairs_masked ([2 3], {[2; 5; 7], [1; 1; 1]}, 1, 2^31)
+%!error <Input 4 \(r\) must be a number of classes from 0 to 2147483647, but it is of class char> tally_pairs_masked ([2 3], {[2; 5; 7], [1; 1; 1]}, 1, '3')
+%!error <Input 6 \(F_switch\) must be a number, but it is complex> tally_pairs_full ([2 3], {[2; 5; 7], [1; 1; 1]}, 1, 1, ones (2), 1i)
+%!error <tally_pairs_masked: Incorrect number of output arguments> c = cell(1, 2); [c{:}] = tally_pairs_masked ([2 3], {[2; 5; 7], [1; 1; 1]}, 1, 1);
+%!error <tally_pairs_full: Incorrect number of output arguments> [a, b] = tally_pairs_full ([2 3], {[2; 5; 7], [1; 1; 1]}, 1, 1, ones (2), 1);
 
 %!test
 %! % the misspecification message (Octave drops its closing line feed)
@@ -91,10 +108,18 @@
 %!   'badClassCount',  @() tally_pairs_full (W, S, 1, NaN, F, 1)
 %!   'badClassCount',  @() tally_pairs_full (W, S, 1, 2^31, F, 1)
 %!   'badClassCount',  @() tally_pairs_full (W, S, 1, {1}, F, 1)
+%!   'badClassCount',  @() tally_pairs_full (W, S, 1, '3', F, 1)
+%!   'badClassCount',  @() tally_pairs_masked (W, S, 1, 1i)
+%!   'badClassCount',  @() tally_pairs_full (W, S, 1, struct ('r', 1), F, 1)
+%!   'badClassCount',  @() tally_pairs_masked (W, S, 1, containers.Map ())
 %!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, [])
+%!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, 1i)
+%!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, @sin)
 %!   'tooFewRows',     @() tally_pairs_full (W, {1, 2}, 1, 1, F, 1)
 %!   'tooFewEntries',  @() tally_pairs_full (W, S(1), 1, 1, F, 1)
-%!   'tooFewElements', @() tally_pairs_full (zeros (1, 2, 0), S, 1, 1, F, 1)
+%!   'notDouble',      @() tally_pairs_full (zeros (1, 2, 0), S, 1, 1, F, 1)
+%!   'notDouble',      @() tally_pairs_masked (ones (1, 2, 2), S, 1, 1)
+%!   'notDouble',      @() tally_pairs_masked (W, {S{1}, ones(3, 1, 2)}, 1, 1)
 %!   'tooFewElements', @() tally_pairs_full (W, S, [], 1, F, 1)
 %!   'rowCount',       @() tally_pairs_full (W, {S{1}, [1; NaN]}, 1, 1, F, 1)
 %!   'tooLarge',       @() tally_pairs_full (W, S, 1, 2^30, F, 1)
@@ -106,7 +131,9 @@
 %!     cases{k, 2} ();
 %!     error ('case %d: no error', k);
 %!   catch err
-%!     assert (err.identifier, ['tally_pairs_full:' cases{k, 1}], sprintf ('case %d', k));
+%!     name = func2str (cases{k, 2})(5:end);
+%!     name = name(1:find (name == ' ', 1) - 1);
+%!     assert (err.identifier, [name ':' cases{k, 1}], sprintf ('case %d', k));
 %!   end
 %! end
 %! try

@@ -5,13 +5,16 @@
 #define TEST_PLAIN_IO_H
 
 #include "align_series.h"
-#include "bucket_store.h"
+#include "fold_links.h"
+#include "fold_links_in_place.h"
 #include "tally_pairs.h"
 #include "views.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <memory>
+#include <new>
 #include <vector>
 
 // An ordered list of matrices in plain memory, entry i addressed from 0.
@@ -77,11 +80,66 @@ class AlignIo {
 
 // ---- fold_links ----------------------------------------------------------------
 
+// Both bucket lists in plain memory: each list one zero-filled block with its
+// buckets side by side in index order, at the sizes the counts give.
+class Buckets {
+  public:
+    explicit Buckets(const fold_links::Inputs& in)
+        : in_(in), start_{offsets(in, fold_links::by_second), offsets(in, fold_links::by_first)},
+          block_{zeroed(start_[0].back()), zeroed(start_[1].back())} {}
+
+    DoubleMatrix operator()(fold_links::Side s, int32_t i) const {
+        return DoubleMatrix{block_[s].get() + start_[s][static_cast<size_t>(i)], in_.bucket_rows,
+                            in_.count(s, i)};
+    }
+
+  private:
+    struct Free {
+        void operator()(double* p) const { std::free(p); }
+    };
+    using Zeroed = std::unique_ptr<double, Free>;
+
+    // Where each bucket of one list starts in its block; the block's size
+    // last.
+    static std::vector<int64_t> offsets(const fold_links::Inputs& in, fold_links::Side s) {
+        std::vector<int64_t> start(static_cast<size_t>(in.n_index) + 1, 0);
+        for (int32_t i = 0; i < in.n_index; ++i)
+            start[static_cast<size_t>(i) + 1] =
+                start[static_cast<size_t>(i)] +
+                static_cast<int64_t>(in.bucket_rows) * in.count(s, i);
+        return start;
+    }
+    // calloc: large blocks come as fresh zero pages, with no fill pass.
+    static Zeroed zeroed(int64_t n) {
+        double* p =
+            static_cast<double*>(std::calloc(n > 0 ? static_cast<size_t>(n) : 1, sizeof(double)));
+        if (!p) throw std::bad_alloc();
+        return Zeroed(p);
+    }
+
+    const fold_links::Inputs& in_;
+    std::vector<int64_t> start_[2];
+    Zeroed block_[2];
+};
+
 inline void no_poll() {}
 
-// The bucket store with its outputs in plain memory (out[0]: by_second,
-// out[1]: by_first).
-using FoldIo = fold_links::StoreIo<OutputList, no_poll>;
+// Both fold kernels' io over plain memory: the outputs (out[0]: by_second,
+// out[1]: by_first), and for the bucket kernel the buckets and the fill
+// counters.
+class FoldIo : public fold_links::OutputIo<OutputList, no_poll> {
+  public:
+    explicit FoldIo(const fold_links::Inputs& in)
+        : OutputIo(in), buckets_(in), counters_(2 * static_cast<size_t>(in.n_index), 0) {}
+
+    DoubleMatrix filing(fold_links::Side s, int32_t i) const { return buckets_(s, i); }
+    DoubleMatrix bucket(fold_links::Side s, int32_t i) const { return buckets_(s, i); }
+    int32_t* counters() { return counters_.data(); }
+
+  private:
+    Buckets buckets_;
+    std::vector<int32_t> counters_;
+};
 
 // ---- tally_pairs ---------------------------------------------------------------
 

@@ -13,9 +13,20 @@ namespace {
 
 // Opens an operand for reading: "-" (exactly) is standard input. Returns -1 on
 // failure.
+//
+// A named file never takes one of the standard descriptors: when the caller
+// started the program with one of them closed, the file would otherwise be
+// read as standard input (or written to as output), and a file compared
+// with a closed "-" would be compared with itself. Such a file is moved
+// above them, so a closed standard input stays closed and reading "-" fails
+// as a read error of that operand.
 int open_operand(const char* name) {
     if (std::strcmp(name, "-") == 0) return STDIN_FILENO;
-    return ::open(name, O_RDONLY);
+    const int fd = ::open(name, O_RDONLY);
+    if (fd < 0 || fd > STDERR_FILENO) return fd;
+    const int moved = ::fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    ::close(fd);
+    return moved;
 }
 
 } // namespace

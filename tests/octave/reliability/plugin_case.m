@@ -452,7 +452,8 @@ function args = tally_fault (args, full)
         end
       end
     case 6    % r that is no class count
-      args{4} = pick ({-1, -1.5, NaN, Inf, -Inf, 2^31, 1e300, 'x', {}, [], {2}, [1 2], 1i});
+      args{4} = pick ({-1, -1.5, NaN, Inf, -Inf, 2^31, 1e300, 'x', {}, [], {2}, [1 2], 1i, ...
+                       @sin, struct('a', 1), true, int8(3), single(2.5), complex(1, 0)});
     case 7    % an entry with other rows than entry 1
       n = rows (list{1});
       list{end+1} = ones (n + 1, 2);
@@ -462,7 +463,8 @@ function args = tally_fault (args, full)
       end
     case 8    % F_switch that is no number, or the list not a cell
       if (full && rand () < 0.5)
-        args{6} = pick ({'x', {}, [], {1}, [1 2], struct('a', 1)});
+        args{6} = pick ({'x', {}, [], {1}, [1 2], struct('a', 1), 1i, @sin, false, ...
+                         uint8(2), '0'});
       else
         list = pick ({[1; 2], 'x', struct('a', {1}), list{1}});
       end

@@ -35,6 +35,7 @@ FILES = {
     "counts1": b"canupdates=3; cpu time = 0.5 seconds\n",
     "counts2": b"canupdates=4; cpu time = 0.9 seconds\n",
     "counts3": b"canupdates= 3; cpu time = 12 seconds\n",
+    "dup": b"same\nsame\n",
 }
 
 SIX_REPORT = (b"".join(diff(i + 1, b"%d\n" % i, b"-%d\n" % i) for i in range(5)) +
@@ -88,6 +89,11 @@ def run_closed(program, operands, cwd):
                           stderr=subprocess.PIPE, stdin=subprocess.DEVNULL, cwd=cwd)
 
 
+def run_stdin_closed(program, operands, cwd):
+    return subprocess.run(["sh", "-c", 'exec "$@" <&-', "sh", program] + operands,
+                          stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, cwd=cwd)
+
+
 def run_broken_pipe(program, operands, cwd, ignore_sigpipe=False):
     read_end, write_end = os.pipe()
     os.close(read_end)
@@ -116,6 +122,14 @@ OUTPUT_CASES = [
     ("no reader, difference", run_broken_pipe, ["a", "b"], b"", -signal.SIGPIPE),
     ("no reader, SIGPIPE ignored",
      lambda p, o, cwd: run_broken_pipe(p, o, cwd, ignore_sigpipe=True), ["a", "b"], CANT_WRITE, 1),
+    # A closed standard input cannot be read as "-", and a named file opened
+    # in its place is still that file, never "-" too.
+    ("stdin closed, file 2 is -", run_stdin_closed, ["dup", "-"],
+     b">E maskdiff can't read file 2\n", 1),
+    ("stdin closed, file 1 is -", run_stdin_closed, ["-", "dup"],
+     b">E maskdiff can't read file 1\n", 1),
+    ("stdin closed, both -", run_stdin_closed, ["-", "-"], b">E maskdiff can't read file 1\n", 1),
+    ("stdin closed, two files", run_stdin_closed, ["a", "b"], b"", 1),
     # Nothing is written to standard output here: the usual message and status.
     ("full device, usage", run_devfull, ["a"], USAGE, 1),
     ("full device, missing file", run_devfull, ["missing", "a"],
