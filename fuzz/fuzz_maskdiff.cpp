@@ -21,8 +21,8 @@ int compare(const std::string& a, const std::string& b, std::string* report) {
     char* text = nullptr;
     size_t length = 0;
     std::FILE* out = open_memstream(&text, &length);
-    const int status = maskdiff_compare(maskdiff_memory_input(a.data(), a.size()),
-                                        maskdiff_memory_input(b.data(), b.size()), out);
+    const int status = maskdiff::compare(maskdiff::memory_input(a.data(), a.size()),
+                                         maskdiff::memory_input(b.data(), b.size()), out);
     std::fclose(out);
     if (report) report->assign(text, length);
     std::free(text);

@@ -41,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(l, line.c_str(), line.size() + 1);
     std::memcpy(p, pattern.c_str(), pattern.size() + 1);
 
-    const int r1 = scanline(l, p, out1);
-    const int r2 = scanline(l, p, out2);
-    if (r1 == scan_bad_item || r1 != r2) std::abort();
+    const int r1 = maskdiff::scanline(l, p, out1);
+    const int r2 = maskdiff::scanline(l, p, out2);
+    if (r1 == maskdiff::kScanBadItem || r1 != r2) std::abort();
     if (r1 == 1) {
         const size_t n = strnlen(out1, room);
         if (n >= room || n > line.size() + size_t(nitems)) std::abort();

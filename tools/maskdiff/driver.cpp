@@ -8,9 +8,11 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace maskdiff {
+
 // The tolerated lines: versions and times are free (starred), counts must
 // agree (plain).
-const char* const special[special_count] = {
+const char* const special[kSpecialCount] = {
     "Vantarn version %*f (%*d bits).\n",
     "cpu time = %*f seconds\n",
     "canupdates=%d; cpu time = %*f seconds\n",
@@ -34,16 +36,16 @@ namespace {
 
 // One line read stores at most this many characters; a longer line arrives in
 // pieces, each of which counts as a line.
-constexpr std::size_t max_read = 99999;
+constexpr std::size_t kMaxRead = 99999;
 
-// Per-input read buffer. It must hold an unfinished piece (< max_read bytes)
+// Per-input read buffer. It must hold an unfinished piece (< kMaxRead bytes)
 // and still leave room for a large read after it.
-constexpr std::size_t read_buffer_size = 1 << 18;
-static_assert(read_buffer_size >= 2 * max_read, "read buffer too small");
+constexpr std::size_t kReadBufferSize = 1 << 18;
+static_assert(kReadBufferSize >= 2 * kMaxRead, "read buffer too small");
 
 // A line as read: its bytes, newline included when it has one; not
 // NUL-terminated, and it may hold NUL bytes.
-struct line_view {
+struct LineView {
     const char* data;
     std::size_t size;
 };
@@ -52,24 +54,24 @@ struct line_view {
 // strings, as scanline takes them, and their normalised forms (a line plus
 // one byte per pattern item, at most 8 in the table and up to 100 fit, plus
 // the terminator).
-struct lookup_space {
-    char line1[max_read + 2];
-    char line2[max_read + 2];
+struct LookupSpace {
+    char line1[kMaxRead + 2];
+    char line2[kMaxRead + 2];
     char line1mod[100100];
     char line2mod[100100];
 };
-lookup_space lookup_work;
+LookupSpace lookup_work;
 
 // File 1's line when both inputs share one stream: it must outlive the read of
 // file 2's line, which may refill the buffer it was read into.
-char held_line[max_read];
+char held_line[kMaxRead];
 
-char read_buffer1[read_buffer_size];
-char read_buffer2[read_buffer_size];
+char read_buffer1[kReadBufferSize];
+char read_buffer2[kReadBufferSize];
 
 // Splits an input into line reads. A file descriptor is read in large blocks
 // into its buffer; an input in memory is split where it lies.
-struct reader {
+struct Reader {
     int fd;
     char* buffer;     // null for an input in memory
     const char* data; // the bytes at hand: buffer or the memory input
@@ -79,7 +81,7 @@ struct reader {
     bool at_eof;
     bool failed;
 
-    reader(const maskdiff_input& in, char* buf)
+    Reader(const Input& in, char* buf)
         : fd(in.fd), buffer(in.fd >= 0 ? buf : nullptr), data(in.fd >= 0 ? buf : in.data), pos(0),
           end(in.fd >= 0 ? 0 : in.size), seen(0), at_eof(in.fd < 0), failed(false) {}
 
@@ -93,7 +95,7 @@ struct reader {
         }
         ssize_t n;
         do {
-            n = ::read(fd, buffer + end, read_buffer_size - end);
+            n = ::read(fd, buffer + end, kReadBufferSize - end);
         } while (n < 0 && errno == EINTR);
         if (n < 0)
             failed = true;
@@ -105,11 +107,11 @@ struct reader {
 
     // Delivers the next line read as *line (valid until the next call):
     // returns 1 for a line, 0 at the end of the input, -1 when it cannot be read.
-    int next(line_view* line) {
+    int next(LineView* line) {
         std::size_t n;
         for (;;) {
             const std::size_t avail = end - pos;
-            const std::size_t limit = avail < max_read ? avail : max_read;
+            const std::size_t limit = avail < kMaxRead ? avail : kMaxRead;
             if (seen < limit) {
                 const void* nl = std::memchr(data + pos + seen, '\n', limit - seen);
                 if (nl != nullptr) {
@@ -118,8 +120,8 @@ struct reader {
                 }
                 seen = limit;
             }
-            if (avail >= max_read) {
-                n = max_read;
+            if (avail >= kMaxRead) {
+                n = kMaxRead;
                 break;
             }
             if (failed) return -1;
@@ -185,9 +187,9 @@ std::size_t common_prefix(const char* a, const char* b, std::size_t n) {
 // block holds a newline, no line spans more than two blocks, so each line is
 // one read and the lines equal the newlines. Both readers must stand at the
 // start of a read.
-long long skip_identical(reader& r1, reader& r2) {
+long long skip_identical(Reader& r1, Reader& r2) {
     constexpr std::size_t block = 1 << 15;
-    static_assert(2 * block <= max_read, "a line of two blocks must fit one read");
+    static_assert(2 * block <= kMaxRead, "a line of two blocks must fit one read");
     const char* a = r1.data + r1.pos;
     const char* b = r2.data + r2.pos;
     const std::size_t avail1 = r1.end - r1.pos;
@@ -215,37 +217,37 @@ long long skip_identical(reader& r1, reader& r2) {
 }
 
 // What the pattern look-up found for a pair of lines.
-enum class lookup { differ, tolerated, bad_item };
+enum class Lookup { differ, tolerated, bad_item };
 
 // Whether some entry of `patterns` fits both lines with identical normalised
 // forms; file 2's line is tried on an entry only after file 1's line fits it.
-// On lookup::bad_item, *bad holds the item character that matching reached.
-lookup look_up(line_view l1, line_view l2, const char* const* patterns, int count,
-               lookup_space& work, char* bad) {
+// On Lookup::bad_item, *bad holds the item character that matching reached.
+Lookup look_up(LineView l1, LineView l2, const char* const* patterns, int count, LookupSpace& work,
+               char* bad) {
     // A line holding a NUL byte is not a text line any pattern describes.
     if (std::memchr(l1.data, '\0', l1.size) != nullptr ||
         std::memchr(l2.data, '\0', l2.size) != nullptr)
-        return lookup::differ;
+        return Lookup::differ;
     std::memcpy(work.line1, l1.data, l1.size);
     work.line1[l1.size] = '\0';
     std::memcpy(work.line2, l2.data, l2.size);
     work.line2[l2.size] = '\0';
     for (int i = 0; i < count; ++i) {
         const int fits1 = scanline(work.line1, patterns[i], work.line1mod);
-        if (fits1 == scan_bad_item) {
+        if (fits1 == kScanBadItem) {
             *bad = work.line1mod[0];
-            return lookup::bad_item;
+            return Lookup::bad_item;
         }
         if (fits1 == 0) continue;
         // File 1's line fitted the whole pattern, so every item of it is
         // valid and file 2's line cannot reach a bad one.
         const int fits2 = scanline(work.line2, patterns[i], work.line2mod);
-        if (fits2 == 1 && std::strcmp(work.line1mod, work.line2mod) == 0) return lookup::tolerated;
+        if (fits2 == 1 && std::strcmp(work.line1mod, work.line2mod) == 0) return Lookup::tolerated;
     }
-    return lookup::differ;
+    return Lookup::differ;
 }
 
-void write_difference(std::FILE* report, long long line_number, line_view l1, line_view l2) {
+void write_difference(std::FILE* report, long long line_number, LineView l1, LineView l2) {
     std::fprintf(report, "----Difference on line %lld:\n", line_number);
     std::fwrite(l1.data, 1, l1.size, report);
     std::fwrite(l2.data, 1, l2.size, report);
@@ -276,20 +278,20 @@ int bad_item(char item, std::FILE* report) {
 
 } // namespace
 
-int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::FILE* report,
-                     const char* const* patterns, int count) {
+int compare(const Input& in1, const Input& in2, std::FILE* report, const char* const* patterns,
+            int count) {
     // The same descriptor twice is one stream: both reads take turns on one
     // reader, and file 1's line is copied out before file 2's read may refill.
     const bool shared = in1.fd >= 0 && in1.fd == in2.fd;
-    reader r1(in1, read_buffer1);
-    reader r2_own(in2, read_buffer2);
-    reader& r2 = shared ? r1 : r2_own;
+    Reader r1(in1, read_buffer1);
+    Reader r2_own(in2, read_buffer2);
+    Reader& r2 = shared ? r1 : r2_own;
 
     long long line_number = 0;
     int differences = 0;
     for (;;) {
         if (!shared) line_number += skip_identical(r1, r2);
-        line_view l1{}, l2{};
+        LineView l1{}, l2{};
         const int got1 = r1.next(&l1);
         if (got1 < 0) return read_error(1, report);
         if (got1 > 0 && shared) {
@@ -310,9 +312,9 @@ int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::
         ++line_number;
         if (l1.size == l2.size && std::memcmp(l1.data, l2.data, l1.size) == 0) continue;
         char item;
-        const lookup found = look_up(l1, l2, patterns, count, lookup_work, &item);
-        if (found == lookup::tolerated) continue;
-        if (found == lookup::bad_item) return bad_item(item, report);
+        const Lookup found = look_up(l1, l2, patterns, count, lookup_work, &item);
+        if (found == Lookup::tolerated) continue;
+        if (found == Lookup::bad_item) return bad_item(item, report);
 
         if (differences == 5) {
             std::fputs("----And more differences not reported.\n", report);
@@ -325,3 +327,5 @@ int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::
     if (differences == 0) std::fputs("OK\n", report);
     return finish(report, differences == 0 ? 0 : 1);
 }
+
+} // namespace maskdiff

@@ -1,28 +1,31 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Line-by-line comparison of two inputs with a table of tolerated patterns.
-#pragma once
+#ifndef MASKDIFF_DRIVER_H
+#define MASKDIFF_DRIVER_H
 
 #include <cstddef>
 #include <cstdio>
 
+namespace maskdiff {
+
 // One input of the comparison: an open file descriptor (read with read(2)),
 // or, when `fd` is negative, `size` bytes already in memory.
-struct maskdiff_input {
+struct Input {
     int fd;
     const char* data;
     std::size_t size;
 };
 
-inline maskdiff_input maskdiff_fd_input(int fd) {
+inline Input fd_input(int fd) {
     return {fd, nullptr, 0};
 }
-inline maskdiff_input maskdiff_memory_input(const char* data, std::size_t size) {
+inline Input memory_input(const char* data, std::size_t size) {
     return {-1, data, size};
 }
 
 // The number of patterns in `special`, tried in table order.
-constexpr int special_count = 15;
-extern const char* const special[special_count];
+inline constexpr int kSpecialCount = 15;
+extern const char* const special[kSpecialCount];
 
 // Compares the two inputs line by line and writes the report ("OK", up to five
 // differing pairs, "File N is longer") to `report`, trying the `count`
@@ -36,5 +39,9 @@ extern const char* const special[special_count];
 // two line reads alternate on that one stream.
 //
 // Allocates nothing; not reentrant, since its buffers are static.
-int maskdiff_compare(const maskdiff_input& in1, const maskdiff_input& in2, std::FILE* report,
-                     const char* const* patterns = special, int count = special_count);
+int compare(const Input& in1, const Input& in2, std::FILE* report,
+            const char* const* patterns = special, int count = kSpecialCount);
+
+} // namespace maskdiff
+
+#endif

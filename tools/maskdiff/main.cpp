@@ -47,5 +47,5 @@ int main(int argc, char** argv) {
         return 1;
     }
     // Inputs are left open; the process ends right after.
-    return maskdiff_compare(maskdiff_fd_input(fd1), maskdiff_fd_input(fd2), stdout);
+    return maskdiff::compare(maskdiff::fd_input(fd1), maskdiff::fd_input(fd2), stdout);
 }

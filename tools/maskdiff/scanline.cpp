@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 #include "scanline.h"
 
+namespace maskdiff {
+
 namespace {
 
 bool is_blank(char c) {
@@ -128,8 +130,10 @@ int scanline(const char* line, const char* pattern, char* out) {
         default:
             // Also a second "*" and a pattern that ends inside an item.
             out[0] = item;
-            return scan_bad_item;
+            return kScanBadItem;
         }
         ++p;
     }
 }
+
+} // namespace maskdiff

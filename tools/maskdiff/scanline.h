@@ -1,9 +1,12 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Matching of one text line against one pattern of the tolerated-line table.
-#pragma once
+#ifndef MASKDIFF_SCANLINE_H
+#define MASKDIFF_SCANLINE_H
+
+namespace maskdiff {
 
 // scanline's result when matching reached an item character it does not know.
-constexpr int scan_bad_item = -1;
+inline constexpr int kScanBadItem = -1;
 
 // Tests the NUL-terminated `line` against the NUL-terminated `pattern` in a
 // single left-to-right pass. Returns 1 on a match, with the line's normalised
@@ -17,6 +20,10 @@ constexpr int scan_bad_item = -1;
 // character, "%d" an integer, "%f" a decimal number without exponent, "%s" a
 // field up to the next pattern character. Any other item character (a second
 // "*", or the end of the pattern inside an item, too) makes the result
-// scan_bad_item as soon as matching reaches it; out[0] then holds that
+// kScanBadItem as soon as matching reaches it; out[0] then holds that
 // character. Nothing is written anywhere but `out`.
 int scanline(const char* line, const char* pattern, char* out);
+
+} // namespace maskdiff
+
+#endif

@@ -22,11 +22,11 @@ struct Result {
 };
 
 // Runs the comparison with the report captured in memory.
-Result compare(const maskdiff_input& in1, const maskdiff_input& in2) {
+Result compare(const maskdiff::Input& in1, const maskdiff::Input& in2) {
     char* buf = nullptr;
     std::size_t size = 0;
     std::FILE* report = open_memstream(&buf, &size);
-    const int status = maskdiff_compare(in1, in2, report);
+    const int status = maskdiff::compare(in1, in2, report);
     std::fclose(report);
     Result r{std::string(buf, size), status};
     std::free(buf);
@@ -34,8 +34,8 @@ Result compare(const maskdiff_input& in1, const maskdiff_input& in2) {
 }
 
 Result compare_memory(const std::string& a, const std::string& b) {
-    return compare(maskdiff_memory_input(a.data(), a.size()),
-                   maskdiff_memory_input(b.data(), b.size()));
+    return compare(maskdiff::memory_input(a.data(), a.size()),
+                   maskdiff::memory_input(b.data(), b.size()));
 }
 
 // A temporary file holding `text`, read through its descriptor from the start.
@@ -55,13 +55,13 @@ class TempFile {
 
 Result compare_files(const std::string& a, const std::string& b) {
     TempFile f1(a), f2(b);
-    return compare(maskdiff_fd_input(f1.fd()), maskdiff_fd_input(f2.fd()));
+    return compare(maskdiff::fd_input(f1.fd()), maskdiff::fd_input(f2.fd()));
 }
 
 // Both inputs read from one stream, as with the operands "-" "-".
 Result compare_one_stream(const std::string& text) {
     TempFile f(text);
-    return compare(maskdiff_fd_input(f.fd()), maskdiff_fd_input(f.fd()));
+    return compare(maskdiff::fd_input(f.fd()), maskdiff::fd_input(f.fd()));
 }
 
 std::string diff_report(int line, const std::string& a, const std::string& b) {
@@ -96,7 +96,7 @@ TEST(MaskdiffCompare, EachTableEntryToleratesOnlyItsFreeFields) {
         const char* same2;
         const char* other;
     };
-    const Entry entries[special_count] = {
+    const Entry entries[maskdiff::kSpecialCount] = {
         {"Vantarn version 2.8 (64 bits).\n", "Vantarn version 3.01 (32 bits).\n",
          "Vantarn version 2.8 (64 bytes).\n"},
         {"cpu time = 0.12 seconds\n", "cpu time = 7 seconds\n", "cpu time = 0.12 second\n"},
@@ -137,7 +137,7 @@ TEST(MaskdiffCompare, EachTableEntryToleratesOnlyItsFreeFields) {
          "7 graphs altogether from 8 read; cpu=0.5 sec\n"},
         {">A prog1 -x file\n", ">A  /usr/bin/prog2 -x file\n", ">A prog1 -y file\n"},
     };
-    for (int i = 0; i < special_count; ++i) {
+    for (int i = 0; i < maskdiff::kSpecialCount; ++i) {
         SCOPED_TRACE(testing::Message() << "entry " << i + 1);
         const Entry& e = entries[i];
         const Result same = compare_memory("x\n"s + e.same1, "x\n"s + e.same2);
@@ -352,9 +352,9 @@ TEST(MaskdiffCompare, BadPatternItemEndsTheComparison) {
         char* buf = nullptr;
         std::size_t size = 0;
         std::FILE* report = open_memstream(&buf, &size);
-        const int status = maskdiff_compare(maskdiff_memory_input(c.file1.data(), c.file1.size()),
-                                            maskdiff_memory_input(c.file2.data(), c.file2.size()),
-                                            report, table, 2);
+        const int status = maskdiff::compare(maskdiff::memory_input(c.file1.data(), c.file1.size()),
+                                             maskdiff::memory_input(c.file2.data(), c.file2.size()),
+                                             report, table, 2);
         std::fclose(report);
         const std::string got(buf, size);
         std::free(buf);
@@ -386,8 +386,8 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
         ASSERT_NE(full, nullptr);
         testing::internal::CaptureStderr();
         const int status =
-            maskdiff_compare(maskdiff_memory_input(c.file1.data(), c.file1.size()),
-                             maskdiff_memory_input(c.file2.data(), c.file2.size()), full);
+            maskdiff::compare(maskdiff::memory_input(c.file1.data(), c.file1.size()),
+                              maskdiff::memory_input(c.file2.data(), c.file2.size()), full);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), ">E maskdiff can't write output\n");
         EXPECT_EQ(status, 1);
         std::fclose(full);
@@ -401,10 +401,10 @@ TEST(MaskdiffCompare, UnreadableInputIsAnError) {
     const std::string text = "a\n";
     for (int file = 1; file <= 2; ++file) {
         SCOPED_TRACE(file);
-        const maskdiff_input mem = maskdiff_memory_input(text.data(), text.size());
+        const maskdiff::Input mem = maskdiff::memory_input(text.data(), text.size());
         testing::internal::CaptureStderr();
-        const Result r =
-            file == 1 ? compare(maskdiff_fd_input(dir), mem) : compare(mem, maskdiff_fd_input(dir));
+        const Result r = file == 1 ? compare(maskdiff::fd_input(dir), mem)
+                                   : compare(mem, maskdiff::fd_input(dir));
         const std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(err, ">E maskdiff can't read file " + std::to_string(file) + "\n");
         EXPECT_EQ(r.report, "");

@@ -18,7 +18,7 @@ void expect_cases(const Case* cases, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) {
         const Case& c = cases[i];
         char out[512];
-        const int matched = scanline(c.line, c.pattern, out);
+        const int matched = maskdiff::scanline(c.line, c.pattern, out);
         SCOPED_TRACE(testing::Message()
                      << "pattern \"" << c.pattern << "\" line \"" << c.line << "\"");
         if (c.form == nullptr) {
@@ -181,15 +181,15 @@ TEST(Scanline, BadItemIsReturnedWhenReached) {
         SCOPED_TRACE(testing::Message() << "pattern \"" << c.pattern << "\"");
         char out[64];
         out[0] = '?';
-        EXPECT_EQ(scanline(c.line, c.pattern, out), scan_bad_item);
+        EXPECT_EQ(maskdiff::scanline(c.line, c.pattern, out), maskdiff::kScanBadItem);
         EXPECT_EQ(out[0], c.item);
     }
 }
 
 TEST(Scanline, BadItemAfterAFailureIsNotReached) {
     char out[64];
-    EXPECT_EQ(scanline("b1", "a%x", out), 0);
-    EXPECT_EQ(scanline("a", "a%d%x", out), 0);
+    EXPECT_EQ(maskdiff::scanline("b1", "a%x", out), 0);
+    EXPECT_EQ(maskdiff::scanline("a", "a%d%x", out), 0);
 }
 
 } // namespace
