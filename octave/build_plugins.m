@@ -50,7 +50,7 @@ function build_plugins(outdir, kind, names)
   end
   dirs.host = fullfile (root, 'host');
   dirs.kernels = fullfile (root, 'kernels');
-  dirs.native = fullfile (root, 'host', 'octave');
+  dirs.native = fullfile (root, 'host', 'native');
   listed = list_lines (fullfile (dirs.kernels, 'plugins.txt'));
   if nargin < 3
     names = listed;
