@@ -35,7 +35,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <type_traits>
 
 namespace checks {
 
@@ -160,12 +159,12 @@ inline Fault dimension_too_large(long long value) {
 }
 
 // A host's size (of any integer type) as the signed 32-bit count that the
-// kernels work with. One that does not fit goes to `refuse`, the binding's
+// kernels work with. One that does not fit, or is negative (which converts
+// to an unsigned value above the range), goes to `refuse`, the binding's
 // error path, which does not return.
 template <class Size, class Refuse> inline int32_t narrow(Size value, Refuse refuse) {
-    bool fits = static_cast<unsigned long long>(value) <= INT32_MAX;
-    if constexpr (std::is_signed_v<Size>) fits = fits && value >= 0;
-    if (!fits) refuse(dimension_too_large(static_cast<long long>(value)));
+    if (static_cast<unsigned long long>(value) > INT32_MAX)
+        refuse(dimension_too_large(static_cast<long long>(value)));
     return static_cast<int32_t>(value);
 }
 
