@@ -114,7 +114,7 @@ end
 % macOS: the MEX bundle exports _mexFunction alone, through the exported-symbols
 % list beside the kernels (on Linux the exports stay as mkoctfile makes them).
 % In MATLAB, mex restricts the exports to mexFunction itself and names the
-% file with the host's extension (.mexmaci64 on macOS x86-64).
+% file with the host's extension (.mexmaci64 on macOS x86-64, .mexmaca64 on arm64).
 function opts = mac_exports (kerneldir)
   opts = {};
   if ismac ()
