@@ -53,6 +53,8 @@
 %!  else
 %!    conns = pconnect (strsplit (servers, ','), struct ('use_tls', false));
 %!    unwind_protect
+%!      % The servers call the plug-ins of the folder this session calls.
+%!      reval (sprintf ('addpath (''%s'');', fileparts (which ('align_series'))), conns);
 %!      [varargout{:}] = netcellfun (conns, fn, varargin{:}, 'UniformOutput', false);
 %!    unwind_protect_cleanup
 %!      sclose (conns);
