@@ -36,8 +36,10 @@ $(BUILD)/CMakeCache.txt:
 build: $(BUILD)/.deps-build $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The Octave package, $(BUILD)/tablefold-<version>.tar.gz (built with everything).
-package: build
+# The Octave package, $(BUILD)/tablefold-<version>.tar.gz: a tarball of
+# sources, so nothing else is built for it.
+package: $(BUILD)/.deps-build $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target octave_package
 	@ls $(BUILD)/*.tar.gz
 
 test: $(BUILD)/.deps-test
@@ -46,7 +48,7 @@ test: $(BUILD)/.deps-test
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 demo: build
-	scripts/octave-cli-quiet --eval "addpath('$(CURDIR)/$(BUILD)/octave'); run('$(CURDIR)/examples/demo.m');"
+	scripts/octave-cli-quiet --eval "addpath('$(CURDIR)/$(BUILD)/octave'); tablefold_demo"
 
 # The C++ test suite (emulated host, the real plug-in files, maskdiff) built
 # with AddressSanitizer and UndefinedBehaviorSanitizer; any report fails it.

@@ -1,5 +1,3 @@
-% SPDX-License-Identifier: BSD-3-Clause
-
 %ALIGN_SERIES  Lay four lists of keyed tables out on one merged key axis.
 %
 %   [OUT1, OUT2, OUT3, OUT4] = align_series(IN1, IN2, IN3, IN4)
@@ -53,9 +51,53 @@
 %     o3{1}   % [1 2 3; 0.5 0 0.7]
 %     o4{1}   % [1 2 3; 0 0.9 0]
 %
-%   See also: build_plugins
+%   See also: fold_links_full, tally_pairs_full
 
-% This file holds the help text only; the function is the compiled plug-in
-% beside it. Reaching this code means the plug-in has not been built.
-error ('align_series:notBuilt', ...
-       'align_series is not compiled yet: run build_plugins in %s', fileparts (mfilename ('fullpath')));
+% SPDX-License-Identifier: BSD-3-Clause
+
+function varargout = align_series (varargin)
+  % The help text, tests and demos of align_series. The function is the compiled
+  % plug-in, found before this file; this runs only where none is compiled
+  % for this Octave, and says how to get one.
+  here = fileparts (mfilename ('fullpath'));
+  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
+    how = sprintf ('run build_plugins in %s', here);
+  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
+    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
+  else
+    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
+  end
+  error ('align_series:notBuilt', 'align_series is not compiled for this Octave: %s', how);
+end
+
+%!test
+%! % The compiled align_series in the current folder, where there is one, is the one
+%! % called: pkg test runs these tests in each folder of the package, the MEX
+%! % builds' folder included.
+%! clear ('-f', 'align_series');
+%! if (exist (fullfile (pwd, 'align_series.oct'), 'file') || exist (fullfile (pwd, 'align_series.mex'), 'file'))
+%!   assert (fileparts (which ('align_series')), pwd);
+%! end
+
+%!test
+%! in1 = {[1 3; 11 31]};
+%! [o1, o2, o3, o4] = align_series (in1, in1, {[1 3; 0.5 0.7]}, {[2; 0.9]});
+%! assert (size (o1), [1 1]);
+%! assert (o1{1}, [1 2 3; 11 NaN 31]);
+%! assert (o2{1}, [1 2 3; 11 NaN 31]);
+%! assert (o3{1}, [1 2 3; 0.5 0 0.7]);
+%! assert (o4{1}, [1 2 3; 0 0.9 0]);
+%!error <Incorrect number of input arguments> align_series ({}, {}, {})
+%!error <E_Distr statistics must not be empty> [a, b, c, d] = align_series ({}, {}, {}, {})
+%!error id=align_series:notCell [a, b, c, d] = align_series ({}, {}, 1, {})
+
+%!demo
+%! % Keys 1 and 3 in the statistics, key 2 in their companion list: every
+%! % output carries the merged keys 1 2 3 in its first row.
+%! in3 = {[1 3; 0.5 0.7]};
+%! in4 = {[2; 0.9]};
+%! in1 = {[1 3; 11 31]};
+%! [o1, o2, o3, o4] = align_series (in1, in1, in3, in4);
+%! o1{1}   % values where the table has a column, NaN elsewhere
+%! o3{1}   % statistics where the table has a column, 0 elsewhere
+%! o4{1}

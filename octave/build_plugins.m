@@ -8,8 +8,8 @@ function build_plugins(outdir, kind, names)
 %   addpath('/path/to/toolbox/octave').
 %
 %   build_plugins(OUTDIR) puts the compiled plug-ins in OUTDIR instead and
-%   copies the help files there, so that OUTDIR alone makes a complete
-%   toolbox folder.
+%   copies the help files and tablefold_demo there, so that OUTDIR alone
+%   makes a complete toolbox folder.
 %
 %   In GNU Octave it builds native Octave functions (<name>.oct) by default:
 %   they run the same kernels as the MEX files and behave the same, but build
@@ -24,7 +24,7 @@ function build_plugins(outdir, kind, names)
 %   build_plugins(OUTDIR, KIND, NAMES) builds only the plug-ins NAMES (a name
 %   or a cell array of names). The plug-ins are listed in kernels/plugins.txt.
 %
-%   See also: align_series
+%   See also: align_series, tablefold_demo
 
   here = fileparts (mfilename ('fullpath'));
   root = fileparts (here);
@@ -81,9 +81,15 @@ function build_plugins(outdir, kind, names)
     end
     fprintf ('built %s\n', name);
   end
-  contents = fullfile (here, 'Contents.m');
-  if exist (contents, 'file') && ~strcmp (canonical (outdir), canonical (here))
-    copyfile (contents, outdir);
+  % The rest of the toolbox folder: the demo, and the folder help where it
+  % has been written (Contents.m, tablefold.m).
+  if ~strcmp (canonical (outdir), canonical (here))
+    extras = {'tablefold_demo.m', 'Contents.m', 'tablefold.m'};
+    for k = 1:numel (extras)
+      if exist (fullfile (here, extras{k}), 'file')
+        copyfile (fullfile (here, extras{k}), outdir);
+      end
+    end
   end
 end
 
@@ -119,7 +125,7 @@ end
 % macOS: the MEX bundle exports _mexFunction alone, through the exported-symbols
 % list beside the kernels (on Linux the exports stay as mkoctfile makes them).
 % In MATLAB, mex restricts the exports to mexFunction itself and names the
-% file with the host's extension (.mexmaci64 on macOS x86-64).
+% file with the host's extension (.mexmaci64 on macOS x86-64, .mexmaca64 on arm64).
 function opts = mac_exports (kerneldir)
   opts = {};
   if ismac ()

@@ -1,5 +1,3 @@
-% SPDX-License-Identifier: BSD-3-Clause
-
 %FOLD_LINKS_FULL  File links under both ends and fold them per partner end (sums).
 %
 %   [BY_SECOND, BY_FIRST] = fold_links_full(LINKS, COUNTS)
@@ -52,9 +50,48 @@
 %     by_second{1}   % [2 5 7; 1 1110 10000]
 %     by_first{5}    % [1; 1010]
 %
-%   See also: fold_links_masked, build_plugins
+%   See also: fold_links_masked
 
-% This file holds the help text only; the function is the compiled plug-in
-% beside it. Reaching this code means the plug-in has not been built.
-error ('fold_links_full:notBuilt', ...
-       'fold_links_full is not compiled yet: run build_plugins in %s', fileparts (mfilename ('fullpath')));
+% SPDX-License-Identifier: BSD-3-Clause
+
+function varargout = fold_links_full (varargin)
+  % The help text, tests and demos of fold_links_full. The function is the compiled
+  % plug-in, found before this file; this runs only where none is compiled
+  % for this Octave, and says how to get one.
+  here = fileparts (mfilename ('fullpath'));
+  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
+    how = sprintf ('run build_plugins in %s', here);
+  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
+    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
+  else
+    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
+  end
+  error ('fold_links_full:notBuilt', 'fold_links_full is not compiled for this Octave: %s', how);
+end
+
+%!test
+%! % The compiled fold_links_full in the current folder, where there is one, is the one
+%! % called: pkg test runs these tests in each folder of the package, the MEX
+%! % builds' folder included.
+%! clear ('-f', 'fold_links_full');
+%! if (exist (fullfile (pwd, 'fold_links_full.oct'), 'file') || exist (fullfile (pwd, 'fold_links_full.mex'), 'file'))
+%!   assert (fileparts (which ('fold_links_full')), pwd);
+%! end
+
+%!test
+%! links = [2 5 3 5 7; 1 1 1 1 1; 1 10 100 1000 10000];
+%! counts = [5 0 0 0 0 0 0; 0 1 1 0 2 0 1];
+%! [by_second, by_first] = fold_links_full (links, counts);
+%! assert (size (by_second), [7 1]);
+%! assert (by_second{1}, [2 5 7; 1 1110 10000]);
+%! assert (by_first{5}, [1; 1010]);
+%!error <Incorrect number of output arguments> fold_links_full ([1; 1; 1], [1; 1])
+%!error id=fold_links_full:countRows [a, b] = fold_links_full ([1; 1; 1], [1 1 1])
+
+%!demo
+%! % Five links from indices 2, 5, 3, 5 and 7 to index 1, with one value each.
+%! links = [2 5 3 5 7; 1 1 1 1 1; 1 10 100 1000 10000];
+%! counts = [5 0 0 0 0 0 0; 0 1 1 0 2 0 1];
+%! [by_second, by_first] = fold_links_full (links, counts);
+%! by_second{1}   % the links into index 1, folded on their first ends
+%! by_first{5}    % the two links out of index 5, summed

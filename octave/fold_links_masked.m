@@ -1,5 +1,3 @@
-% SPDX-License-Identifier: BSD-3-Clause
-
 %FOLD_LINKS_MASKED  File links under both ends and fold them, skipping NaN links.
 %
 %   [BY_SECOND, BY_FIRST] = fold_links_masked(LINKS, COUNTS)
@@ -59,9 +57,49 @@
 %     by_first{1}    % [2; 0]    (the surplus column comes last)
 %     by_first{2}    % [1; 8]
 %
-%   See also: fold_links_full, build_plugins
+%   See also: fold_links_full
 
-% This file holds the help text only; the function is the compiled plug-in
-% beside it. Reaching this code means the plug-in has not been built.
-error ('fold_links_masked:notBuilt', ...
-       'fold_links_masked is not compiled yet: run build_plugins in %s', fileparts (mfilename ('fullpath')));
+% SPDX-License-Identifier: BSD-3-Clause
+
+function varargout = fold_links_masked (varargin)
+  % The help text, tests and demos of fold_links_masked. The function is the compiled
+  % plug-in, found before this file; this runs only where none is compiled
+  % for this Octave, and says how to get one.
+  here = fileparts (mfilename ('fullpath'));
+  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
+    how = sprintf ('run build_plugins in %s', here);
+  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
+    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
+  else
+    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
+  end
+  error ('fold_links_masked:notBuilt', 'fold_links_masked is not compiled for this Octave: %s', how);
+end
+
+%!test
+%! % The compiled fold_links_masked in the current folder, where there is one, is the one
+%! % called: pkg test runs these tests in each folder of the package, the MEX
+%! % builds' folder included.
+%! clear ('-f', 'fold_links_masked');
+%! if (exist (fullfile (pwd, 'fold_links_masked.oct'), 'file') || exist (fullfile (pwd, 'fold_links_masked.mex'), 'file'))
+%!   assert (fileparts (which ('fold_links_masked')), pwd);
+%! end
+
+%!test
+%! links = [1 1 1 2; 2 2 2 1; 4 NaN 6 8];
+%! [by_second, by_first] = fold_links_masked (links, [1 3; 3 1]);
+%! assert (by_second{2}, [1; 10]);
+%! assert (by_first{1}, [2; 0]);
+%! assert (by_first{2}, [1; 8]);
+%!error <Incorrect number of input arguments> [a, b] = fold_links_masked ([1; 1; 1])
+%!error id=fold_links_masked:linkRows [a, b] = fold_links_masked ([1; 1], [1; 1])
+
+%!demo
+%! % Link 2 has NaN as its first value and is skipped; the counts may still
+%! % include it.
+%! links = [1 1 1 2; 2 2 2 1; 4 NaN 6 8];
+%! counts = [1 3; 3 1];
+%! [by_second, by_first] = fold_links_masked (links, counts);
+%! by_second{2}   % 4 + 6, plus a surplus zero column
+%! by_first{1}    % the surplus column comes last
+%! by_first{2}

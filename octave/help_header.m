@@ -8,20 +8,14 @@ function help_header (helpfile, header)
 %   `help` shows the same text for the native function as for the MEX file.
 %   build_plugins and the Octave package's build use it.
   % The help text of a native function is the leading comment block of its
-  % help file, as Octave shows it for the MEX file: each line without its
-  % comment characters.
-  % A licence line and the blank line after it come first; the help block
-  % starts after them.
-  lines = strsplit (fileread (helpfile), "\n");
-  first = 1;
-  while first <= numel (lines) && (isempty (strtrim (lines{first})) ...
-                                   || ~isempty (strfind (lines{first}, 'SPDX-License-Identifier')))
-    first++;
-  end
+  % help file (from its first line, the H1 line, to the first line that is
+  % not a comment), as Octave shows it for the MEX file: each line without
+  % its comment characters. Blank lines count: one ends the block.
+  lines = strsplit (fileread (helpfile), "\n", 'CollapseDelimiters', false);
   text = '';
-  for k = first:numel (lines)
+  for k = 1:numel (lines)
     line = lines{k};
-    if isempty (line) || ~any (line(1) == '%#')
+    if (isempty (line) || ~any (line(1) == '%#'))
       break;
     end
     text = [text regexprep(line, '^[%#]+', '') "\n"];

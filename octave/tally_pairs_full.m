@@ -1,5 +1,3 @@
-% SPDX-License-Identifier: BSD-3-Clause
-
 %TALLY_PAIRS_FULL  Tally classed pair products of a record list, NaN records included.
 %
 %   TALLY = tally_pairs_full(W, S_OUT, R, r, F, F_SWITCH)
@@ -90,9 +88,47 @@
 %     tally_pairs_full (W, S_out, 1, 1, F, 1)   % [30; 42; -240]
 %     tally_pairs_full (W, S_out, 1, 1, F, 0)   % [30; 42; -6]
 %
-%   See also: tally_pairs_masked, build_plugins
+%   See also: tally_pairs_masked
 
-% This file holds the help text only; the function is the compiled plug-in
-% beside it. Reaching this code means the plug-in has not been built.
-error ('tally_pairs_full:notBuilt', ...
-       'tally_pairs_full is not compiled yet: run build_plugins in %s', fileparts (mfilename ('fullpath')));
+% SPDX-License-Identifier: BSD-3-Clause
+
+function varargout = tally_pairs_full (varargin)
+  % The help text, tests and demos of tally_pairs_full. The function is the compiled
+  % plug-in, found before this file; this runs only where none is compiled
+  % for this Octave, and says how to get one.
+  here = fileparts (mfilename ('fullpath'));
+  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
+    how = sprintf ('run build_plugins in %s', here);
+  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
+    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
+  else
+    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
+  end
+  error ('tally_pairs_full:notBuilt', 'tally_pairs_full is not compiled for this Octave: %s', how);
+end
+
+%!test
+%! % The compiled tally_pairs_full in the current folder, where there is one, is the one
+%! % called: pkg test runs these tests in each folder of the package, the MEX
+%! % builds' folder included.
+%! clear ('-f', 'tally_pairs_full');
+%! if (exist (fullfile (pwd, 'tally_pairs_full.oct'), 'file') || exist (fullfile (pwd, 'tally_pairs_full.mex'), 'file'))
+%!   assert (fileparts (which ('tally_pairs_full')), pwd);
+%! end
+
+%!test
+%! W = [2 3];
+%! S_out = {[2; 5; 7], [1; NaN; 0]};
+%! F = [5 7; 6 8];
+%! assert (tally_pairs_full (W, S_out, 1, 1, F, 1), [30; 42; -240]);
+%! assert (tally_pairs_full (W, S_out, 1, 1, F, 0), [30; 42; -6]);
+%!error <Second Arg: S_out needs to be a cell array> tally_pairs_full ([2 3], 1, 1, 1, [5 7; 6 8], 1)
+%!error id=tally_pairs_full:badSwitch tally_pairs_full ([2 3], {[2; 5; 7]}, 1, 1, [5 7; 6 8], [])
+
+%!demo
+%! % Entry 1 holds a value record naming entry 2, entry 2 a NaN record.
+%! W = [2 3];
+%! S_out = {[2; 5; 7], [1; NaN; 0]};
+%! F = [5 7; 6 8];
+%! tally_pairs_full (W, S_out, 1, 1, F, 1)   % factor-weighted NaN-record term
+%! tally_pairs_full (W, S_out, 1, 1, F, 0)   % plain NaN-record term

@@ -1,5 +1,3 @@
-% SPDX-License-Identifier: BSD-3-Clause
-
 %TALLY_PAIRS_MASKED  Tally classed pair products of a record list, NaN records skipped.
 %
 %   TALLY = tally_pairs_masked(W, T_OUT, R, r)
@@ -73,9 +71,43 @@
 %     T_out = {[2; 5; 7], [1; NaN; 0]};   % a value record, a NaN record
 %     tally_pairs_masked (W, T_out, 1, 1)   % [30; 42]
 %
-%   See also: tally_pairs_full, build_plugins
+%   See also: tally_pairs_full
 
-% This file holds the help text only; the function is the compiled plug-in
-% beside it. Reaching this code means the plug-in has not been built.
-error ('tally_pairs_masked:notBuilt', ...
-       'tally_pairs_masked is not compiled yet: run build_plugins in %s', fileparts (mfilename ('fullpath')));
+% SPDX-License-Identifier: BSD-3-Clause
+
+function varargout = tally_pairs_masked (varargin)
+  % The help text, tests and demos of tally_pairs_masked. The function is the compiled
+  % plug-in, found before this file; this runs only where none is compiled
+  % for this Octave, and says how to get one.
+  here = fileparts (mfilename ('fullpath'));
+  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
+    how = sprintf ('run build_plugins in %s', here);
+  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
+    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
+  else
+    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
+  end
+  error ('tally_pairs_masked:notBuilt', 'tally_pairs_masked is not compiled for this Octave: %s', how);
+end
+
+%!test
+%! % The compiled tally_pairs_masked in the current folder, where there is one, is the one
+%! % called: pkg test runs these tests in each folder of the package, the MEX
+%! % builds' folder included.
+%! clear ('-f', 'tally_pairs_masked');
+%! if (exist (fullfile (pwd, 'tally_pairs_masked.oct'), 'file') || exist (fullfile (pwd, 'tally_pairs_masked.mex'), 'file'))
+%!   assert (fileparts (which ('tally_pairs_masked')), pwd);
+%! end
+
+%!test
+%! T_out = {[2; 5; 7], [1; NaN; 0]};
+%! assert (tally_pairs_masked ([2 3], T_out, 1, 1), [30; 42]);
+%!error <Incorrect number of input arguments> tally_pairs_masked ([2 3], {[2; 5; 7]}, 1)
+%!error id=tally_pairs_masked:badClassCount tally_pairs_masked ([2 3], {[2; 5; 7]}, 1, NaN)
+
+%!demo
+%! % Entry 1 holds a value record naming entry 2; the NaN record of entry 2
+%! % is skipped.
+%! W = [2 3];
+%! T_out = {[2; 5; 7], [1; NaN; 0]};
+%! tally_pairs_masked (W, T_out, 1, 1)

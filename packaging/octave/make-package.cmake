@@ -4,9 +4,10 @@
 #         -DVERSION=<x.y.z> -DDATE=<YYYY-MM-DD> -DOCTAVE_CLI=<octave-cli>
 #         -P make-package.cmake
 # The tarball holds one folder <NAME>-<VERSION>/ with DESCRIPTION, COPYING,
-# NEWS, INDEX, inst/ (help files, Contents.m) and src/ (the Makefile that
-# pkg install runs, the checks, and the sources: kernels/ and host/ without
-# the emulated host, which only the tests use).
+# CITATION, NEWS, INDEX, inst/ (help files with their tests and demos,
+# Contents.m, <NAME>.m, the demo) and src/ (the Makefile that pkg install
+# runs, and the sources: kernels/ and host/ without the emulated host, which
+# only the tests use).
 include(${CMAKE_CURRENT_LIST_DIR}/../toolbox.cmake)
 foreach(var SOURCE_DIR BINARY_DIR NAME VERSION DATE OCTAVE_CLI)
   if(NOT ${var})
@@ -26,20 +27,23 @@ file(REMOVE_RECURSE ${work})
 file(MAKE_DIRECTORY ${stage}/inst ${stage}/src)
 
 configure_file(${here}/DESCRIPTION.in ${stage}/DESCRIPTION @ONLY)
+string(SUBSTRING ${DATE} 0 4 YEAR)
+configure_file(${here}/CITATION.in ${stage}/CITATION @ONLY)
 file(COPY ${SOURCE_DIR}/COPYING ${here}/NEWS DESTINATION ${stage})
 string(REPLACE ";" " " names "${plugins}")
 file(WRITE ${stage}/INDEX
   "${NAME} >> Table alignment, link folding and pair tallies\nPlug-ins\n ${names}\n")
 
-# inst/: the help file of every plug-in and the folder help.
+# inst/: the help file of every plug-in, the folder help and the demo.
 foreach(plugin IN LISTS plugins)
   file(COPY ${SOURCE_DIR}/octave/${plugin}.m DESTINATION ${stage}/inst)
 endforeach()
+file(COPY ${SOURCE_DIR}/octave/${NAME}_demo.m DESTINATION ${stage}/inst)
 toolbox_write_contents(${stage}/inst/Contents.m ${listfile} ${SOURCE_DIR}/octave
                        ${NAME} ${VERSION} ${DATE})
 
 # src/: the build and the sources it compiles.
-file(COPY ${here}/src/Makefile ${here}/src/plugin_checks-tst DESTINATION ${stage}/src)
+file(COPY ${here}/src/Makefile DESTINATION ${stage}/src)
 set(sources FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp" PATTERN "*.cc")
 file(COPY ${SOURCE_DIR}/kernels/ DESTINATION ${stage}/src/kernels ${sources}
      PATTERN plugins.txt PATTERN cxxflags.txt PATTERN mexFunction.exports PATTERN mexFunction.map)

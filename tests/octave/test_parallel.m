@@ -1,9 +1,12 @@
 % SPDX-License-Identifier: BSD-3-Clause
-% Every plug-in called inside worker processes (parcellfun of the parallel
-% package, two workers) on a batch of varied valid inputs must give results
-% bit for bit equal to serial calls in this process: same classes, same
-% sizes, same doubles (compared as their uint64 bit patterns, so NaN, -0 and
-% the last bit count). The plug-ins keep no state, so nothing may differ.
+% Every plug-in called inside worker processes on a batch of varied valid
+% inputs must give results bit for bit equal to serial calls in this
+% process: same classes, same sizes, same doubles (compared as their uint64
+% bit patterns, so NaN, -0 and the last bit count). The plug-ins keep no
+% state, so nothing may differ. The workers are those of parcellfun (the
+% parallel package, two workers), or, where TABLEFOLD_CLUSTER names servers
+% (tests/octave/cluster_loopback runs one on 127.0.0.1), those of the
+% servers, through pconnect and netcellfun.
 
 %!function same = bits_equal (a, b)
 %!  same = strcmp (class (a), class (b)) && isequal (size (a), size (b));
@@ -29,7 +32,7 @@
 %!  % handle to a MEX function itself crashes Octave when it exits.
 %!  by_name = str2func (sprintf ('@(varargin) %s (varargin{:})', func2str (fn)));
 %!  par = cell (1, nout);
-%!  [par{:}] = parcellfun (2, by_name, cols{:}, 'UniformOutput', false, 'VerboseLevel', 0);
+%!  [par{:}] = in_workers (by_name, cols{:});
 %!  for o = 1:nout
 %!    assert (size (par{o}), size (batch));
 %!    for k = 1:numel (batch)
@@ -40,11 +43,29 @@
 %!  end
 %!endfunction
 
+%!function varargout = in_workers (fn, varargin)
+%!  % cellfun (fn, varargin{:}, 'UniformOutput', false) in the workers.
+%!  pkg load parallel
+%!  varargout = cell (1, max (1, nargout));
+%!  servers = getenv ('TABLEFOLD_CLUSTER');
+%!  if (isempty (servers))
+%!    [varargout{:}] = parcellfun (2, fn, varargin{:}, 'UniformOutput', false, 'VerboseLevel', 0);
+%!  else
+%!    conns = pconnect (strsplit (servers, ','), struct ('use_tls', false));
+%!    unwind_protect
+%!      % The servers call the plug-ins of the folder this session calls.
+%!      reval (sprintf ('addpath (''%s'');', fileparts (which ('align_series'))), conns);
+%!      [varargout{:}] = netcellfun (conns, fn, varargin{:}, 'UniformOutput', false);
+%!    unwind_protect_cleanup
+%!      sclose (conns);
+%!    end_unwind_protect
+%!  end
+%!endfunction
+
 %!test
-%! % parcellfun runs the calls in worker processes, not in this one.
-%! pkg load parallel
-%! pids = parcellfun (2, @(x) getpid (), num2cell (1:4), 'VerboseLevel', 0);
-%! assert (all (pids != getpid ()));
+%! % The calls run in worker processes, not in this one.
+%! pids = in_workers (@(x) getpid (), num2cell (1:4));
+%! assert (all ([pids{:}] != getpid ()));
 
 %!function t = keyed_table (rows)
 %!  keys = unique (randi (30, 1, randi (6)));

@@ -1,8 +1,14 @@
-% SPDX-License-Identifier: BSD-3-Clause
+%TABLEFOLD_DEMO  A tour of the toolbox's plug-ins on small, readable examples.
+%
+%   tablefold_demo prints each plug-in's inputs and results. It runs in GNU
+%   Octave or MATLAB with the toolbox on the path; from a source tree,
+%   `make demo` builds the toolbox and runs it. In Octave, `demo NAME` runs
+%   a plug-in's worked example alone.
+%
+%   See also: align_series, fold_links_full, fold_links_masked,
+%             tally_pairs_full, tally_pairs_masked
 
-% A tour of the toolbox's plug-ins on small, readable examples.
-% Run it from GNU Octave or MATLAB with the compiled plug-ins on the path:
-%   addpath('build/octave'); run('examples/demo.m')        % from the shell: make demo
+% SPDX-License-Identifier: BSD-3-Clause
 
 format short g
 
