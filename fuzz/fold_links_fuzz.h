@@ -49,18 +49,18 @@ inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
 
     const fold_links::Inputs in{DoubleMatrix{links.data(), v, n}, counts.data(), N, v - 1};
     plain::FoldIo io(in);
-    const fold_links::Overflow full = masked ? fold_links::fold_in_place<fold_links::Masked>(in, io)
+    const fold_links::Overflow stop = masked ? fold_links::fold_in_place<fold_links::Masked>(in, io)
                                              : fold_links::fold_in_place<fold_links::Full>(in, io);
     if (r.failed) {
-        if (!short_count || full.link < 0)
+        if (!short_count || stop.link < 0)
             fuzzargs::fail(std::string("valid input refused: ") + r.error_message);
-        const checks::Fault f = masked ? fold_links::overflow_fault<fold_links::Masked>(full)
-                                       : fold_links::overflow_fault<fold_links::Full>(full);
+        const checks::Fault f = masked ? fold_links::overflow_fault<fold_links::Masked>(stop)
+                                       : fold_links::overflow_fault<fold_links::Full>(stop);
         if (r.error_id != f.id || r.error_message != f.message)
             fuzzargs::fail("in place: " + std::string(f.message) + "; plug-in: " + r.error_message);
         return;
     }
-    if (full.link >= 0) fuzzargs::fail("in place: a bucket overflowed that the plug-in filled");
+    if (stop.link >= 0) fuzzargs::fail("in place: a bucket overflowed that the plug-in filled");
     const auto want = reference::fold_links(links, v, n, counts, N, masked);
     for (int i = 0; i < N; ++i) {
         const auto& s = want.by_second[size_t(i)];
