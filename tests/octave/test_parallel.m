@@ -5,7 +5,7 @@
 % bit patterns, so NaN, -0 and the last bit count). The plug-ins keep no
 % state, so nothing may differ. The workers are those of parcellfun (the
 % parallel package, two workers), or, where TABLEFOLD_CLUSTER names servers
-% separated by commas (tests/octave/cluster_loopback runs two, on hosts of
+% separated by commas (tests/octave/cluster_local runs two, on hosts of
 % their own), those of the servers, through pconnect and netcellfun, two
 % workers on each, so that every server gets calls.
 
