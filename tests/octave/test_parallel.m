@@ -5,8 +5,9 @@
 % bit patterns, so NaN, -0 and the last bit count). The plug-ins keep no
 % state, so nothing may differ. The workers are those of parcellfun (the
 % parallel package, two workers), or, where TABLEFOLD_CLUSTER names servers
-% (tests/octave/cluster_loopback runs one on 127.0.0.1), those of the
-% servers, through pconnect and netcellfun.
+% separated by commas (tests/octave/cluster_local runs two, on hosts of
+% their own), those of the servers, through pconnect and netcellfun, two
+% workers on each, so that every server gets calls.
 
 %!function same = bits_equal (a, b)
 %!  same = strcmp (class (a), class (b)) && isequal (size (a), size (b));
@@ -53,6 +54,7 @@
 %!  else
 %!    conns = pconnect (strsplit (servers, ','), struct ('use_tls', false));
 %!    unwind_protect
+%!      network_set (conns(2:end), 'nlocaljobs', 2);
 %!      % The servers call the plug-ins of the folder this session calls.
 %!      reval (sprintf ('addpath (''%s'');', fileparts (which ('align_series'))), conns);
 %!      [varargout{:}] = netcellfun (conns, fn, varargin{:}, 'UniformOutput', false);
@@ -63,9 +65,14 @@
 %!endfunction
 
 %!test
-%! % The calls run in worker processes, not in this one.
+%! % The calls run in worker processes, not in this one, and on every server.
 %! pids = in_workers (@(x) getpid (), num2cell (1:4));
 %! assert (all ([pids{:}] != getpid ()));
+%! servers = getenv ('TABLEFOLD_CLUSTER');
+%! if (! isempty (servers))
+%!   hosts = in_workers (@(x) gethostname (), num2cell (1:8));
+%!   assert (numel (unique (hosts)), numel (strsplit (servers, ',')));
+%! end
 
 %!function t = keyed_table (rows)
 %!  keys = unique (randi (30, 1, randi (6)));
