@@ -42,6 +42,29 @@ inline Lanes mul(Lanes a, Lanes b) {
     return a;
 }
 
+// Four doubles side by side (one AVX register), for
+// the code paths a call dispatches to at run time (tally_pairs_vector.h).
+// The three-operand instructions pass on the first source's NaN, which is
+// the left operand here, as in the SSE2 helpers above. A build defines
+// TABLEFOLD_NO_DISPATCH to leave them out and run the SSE2 code alone.
+#if !defined(TABLEFOLD_NO_DISPATCH)
+#define IEEE_DISPATCH 1
+#define IEEE_AVX2 __attribute__((target("avx2"), always_inline))
+
+typedef double Lanes4 __attribute__((vector_size(32)));
+
+IEEE_AVX2 inline Lanes4 add(Lanes4 a, Lanes4 b) {
+    Lanes4 r;
+    asm("vaddpd %2, %1, %0" : "=x"(r) : "x"(a), "xm"(b));
+    return r;
+}
+IEEE_AVX2 inline Lanes4 mul(Lanes4 a, Lanes4 b) {
+    Lanes4 r;
+    asm("vmulpd %2, %1, %0" : "=x"(r) : "x"(a), "xm"(b));
+    return r;
+}
+#endif
+
 #else
 
 inline double add(double a, double b) {

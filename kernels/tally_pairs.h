@@ -35,9 +35,12 @@
 #include "checks.h"
 #include "ieee.h"
 #include "tally_pairs_fast.h"
+#include "tally_pairs_vector.h"
 #include "views.h"
 
 #include <cstdint>
+#include <memory>
+#include <new>
 
 namespace tally_pairs {
 
@@ -170,32 +173,27 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
 
 // The loop nest over a plan (see PairPlan): per record, the host's NaN test
 // and the partner check as in tally_each_pair, then the record's terms
-// column by column. A value record first forms the weight product of every
-// pair, then adds weight times value row by row; a NaN record (full variant)
-// reads F_switch once per pair, as the loop nest does, and subtracts its
-// term from the column's last row. `Adder` takes a value record's terms
-// (see tally_pairs_fast.h).
+// column by column. A value record's terms go to the adder (LaneTerms,
+// VectorTerms): it takes W(:, g) once per entry, and per value record
+// W(:, d) and the values; it forms the weight of every pair first, then
+// adds weight times value. A NaN record (full variant) reads F_switch once
+// per pair, as the loop nest does, and subtracts its term from the column's
+// last row, which no adder holds.
 template <class V, class Adder, class Io>
-Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMatrix& F,
-                     const DoubleMatrix& tally, Io& io) {
-    double weight[PairPlan::kMaxPairs];
-    // W(k1, g) of every pair, gathered once per entry g: its records share it.
-    double first[PairPlan::kMaxPairs];
+Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
+                     const DoubleMatrix& F, const DoubleMatrix& tally, Io& io) {
     int32_t gathered = -1;
-    return walk_records<V>(W, io, [&](const Record& x) {
+    const Status status = walk_records<V>(W, io, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
-        const int32_t n = x.n;
         if (!x.nan_record) {
             if (gathered != x.g) {
-                for (int32_t p = 0; p < plan.pairs; ++p)
-                    first[p] = wg[plan.k1[p]];
+                adder.entry(wg);
                 gathered = x.g;
             }
-            for (int32_t p = 0; p < plan.pairs; ++p)
-                weight[p] = ieee::mul(first[p], wd[plan.k2[p]]);
-            Adder::add(plan, tally, x.data + 1, weight, n - 1);
+            adder.record(wd, x.data + 1);
         } else if (V::nan_records) {
+            const int32_t n = x.n;
             const double fg = F.at(1, x.g);
             const double fd = F.at(0, x.d);
             for (int32_t c = 0; c < plan.columns; ++c) {
@@ -213,6 +211,8 @@ Status tally_planned(const PairPlan& plan, const DoubleMatrix& W, const DoubleMa
         }
         return true;
     });
+    adder.finish();
+    return status;
 }
 
 // The inputs as the kernel reads them.
@@ -225,14 +225,36 @@ struct Inputs {
     int32_t rows;   // the tally's rows: n (full) or n - 1 (masked)
 };
 
+template <class V, class Io>
+__attribute__((noinline)) Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
+                                                  const DoubleMatrix& tally, Io& io) {
+    LaneTerms adder(plan, tally, in.n - 1);
+    return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
+}
+
 // The pair tally of one call into `tally`, in.rows x in.r and zero-filled
 // (see tally_each_pair for the errors): over a plan of R's contributing
-// pairs where one fits, else pair by pair.
-template <class V, class Io> Status run(const Inputs& in, const DoubleMatrix& tally, Io& io) {
+// pairs where one fits, else pair by pair. A planned call adds its value
+// records' terms on the path `isa` (the widest the processor runs, unless
+// TABLEFOLD_ISA names a narrower one); every path gives the same bits.
+template <class V, class Io>
+Status run(const Inputs& in, const DoubleMatrix& tally, Io& io, Isa isa = isa_for_call()) {
     PairPlan plan;
-    if (plan.build(in.R, in.W.rows, in.r))
-        return tally_planned<V, LaneTerms>(plan, in.W, in.F, tally, io);
-    return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
+    if (!plan.build(in.R, in.W.rows, in.r))
+        return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
+#if defined(IEEE_DISPATCH)
+    if (isa != Isa::generic) {
+        // Its layouts take about 120 kB: the heap, not the host's stack.
+        const std::unique_ptr<VectorPlan> vp(new (std::nothrow) VectorPlan);
+        if (vp) {
+            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, isa);
+            return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
+        }
+    }
+#else
+    static_cast<void>(isa);
+#endif
+    return planned_on_lanes<V>(plan, in, tally, io);
 }
 
 // ---- Input checks ------------------------------------------------------------

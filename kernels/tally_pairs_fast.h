@@ -160,10 +160,27 @@ inline void with_rows(int32_t rows, F& f, std::integer_sequence<int, kRows...>) 
 
 // The adder of this header: rows go in blocks of 16, one column at a time
 // (eight independent sums already); the rows left over, two columns at a
-// time, in lanes of two doubles.
+// time, in lanes of two doubles. Like every adder (see tally_planned), it
+// takes the first factors W(k1, g) once per entry, then each value record.
 struct LaneTerms {
-    static void add(const PairPlan& plan, const DoubleMatrix& tally, const double* x,
-                    const double* weight, int32_t rows) {
+    const PairPlan& plan;
+    const DoubleMatrix& tally;
+    const int32_t rows; // the values of a record, n - 1
+    double first[PairPlan::kMaxPairs];
+    double weight[PairPlan::kMaxPairs];
+
+    LaneTerms(const PairPlan& pair_plan, const DoubleMatrix& t, int32_t value_rows)
+        : plan(pair_plan), tally(t), rows(value_rows) {}
+
+    void entry(const double* wg) {
+        for (int32_t p = 0; p < plan.pairs; ++p)
+            first[p] = wg[plan.k1[p]];
+    }
+    void finish() {}
+
+    void record(const double* wd, const double* x) {
+        for (int32_t p = 0; p < plan.pairs; ++p)
+            weight[p] = ieee::mul(first[p], wd[plan.k2[p]]);
         const int32_t blocks = rows / 16 * 16;
         for (int32_t c = 0; c < plan.columns; ++c) {
             double* const t[1] = {tally.column(plan.column[c])};

@@ -98,23 +98,33 @@ inline FoldCase fold(std::mt19937& rng, bool masked) {
 // ---- tally_pairs -------------------------------------------------------------
 
 // Class numbers with fractions, zero, negatives, NaN and numbers above r;
-// NaN records; every kind of F_switch.
-inline reference::TallyInput tally(std::mt19937& rng) {
+// NaN records; every kind of F_switch. A wide table has up to 20 weights per
+// entry, 9 classes and 45 rows per record.
+inline reference::TallyInput tally(std::mt19937& rng, bool wide = false) {
     const double classes[] = {0, -1, kNaN, 0.5, 1, 1.7, 2, 2, 3, 3.5, 1, 2};
+    const double wide_classes[] = {0, -1, 0.5, 1, 1.7, 2, 3, 3.5, 4, 5, 6, 7, 8, 9, 9.5};
     const double switches[] = {0, -0.0, 1, kNaN, 2};
     auto uniform = [&](double lo, double hi) {
         return std::uniform_real_distribution<double>(lo, hi)(rng);
     };
     reference::TallyInput in;
-    in.K = int(rng() % 4);
+    in.K = int(rng() % (wide ? 21 : 4));
     in.G = int(rng() % 4);
-    in.n = 2 + int(rng() % 4);
-    in.r = uniform(0, 4.5);
+    in.n = 2 + int(rng() % (wide && rng() % 2 == 0 ? 44 : 7));
+    in.r = uniform(0, wide ? 9.5 : 4.5);
     in.F_switch = switches[rng() % 5];
+    // NaNs of both signs and zeros of both signs, in the weights and the
+    // values of wide tables: which NaN a sum passes on is fixed too.
+    const double special[] = {kNaN, -kNaN, -0.0, 0.0, 1.0 / 0.0, -1.0 / 0.0};
     for (int i = 0; i < in.K * in.G; ++i)
-        in.W.push_back(uniform(-3, 3));
+        in.W.push_back(wide && rng() % 8 == 0 ? special[rng() % 2] : uniform(-3, 3));
     for (int i = 0; i < in.K * in.K; ++i)
-        in.R.push_back(classes[rng() % 12]);
+        in.R.push_back(wide ? wide_classes[rng() % 15] : classes[rng() % 12]);
+    // Most wide tables keep their classes within r, so that they reach the
+    // planned paths; the rest stop at a class number above r.
+    if (wide && rng() % 4 != 0)
+        for (double& c : in.R)
+            if (c > in.r) c = in.r >= 1 ? 1 + int(rng() % unsigned(in.r)) : 0;
     for (int i = 0; i < 2 * in.G; ++i)
         in.F.push_back(uniform(-2, 2));
     for (int g = 0; g < std::max(in.G, 1); ++g) {
@@ -123,7 +133,7 @@ inline reference::TallyInput tally(std::mt19937& rng) {
             e.push_back(1 + int(rng() % unsigned(in.G)) + uniform(0, 0.99));
             e.push_back(rng() % 4 == 0 ? kNaN : uniform(-10, 10));
             for (int i = 2; i < in.n; ++i)
-                e.push_back(uniform(-10, 10));
+                e.push_back(wide && rng() % 8 == 0 ? special[rng() % 6] : uniform(-10, 10));
         }
         in.records.push_back(e);
     }

@@ -1,0 +1,411 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The pair tally's wide adders: AVX2 and AVX-512 code in one build, chosen
+// per call by what the processor runs (run-time dispatch, no build flag), so
+// that one plug-in serves every x86-64 machine.
+//
+// Every tally element still takes its terms one by one, in plan order, each
+// formed as weight * value and added at once (ieee.h): a vector instruction
+// advances several elements by one step of their own sequences, never two
+// steps of one. Two layouts share a value record's work:
+//
+//   by rows     one tally column at a time, four rows per register; the
+//               column's weights are broadcast. For columns of many rows.
+//   by columns  a group of up to four tally columns side by side, one
+//               register per row; the groups' weights are laid out step by
+//               step (step s, lane l: the s-th pair of the group's column
+//               l). Columns of few rows (n - 1 at most 7) would leave most
+//               of a register empty in the other layout. A column with
+//               fewer pairs than the group's longest takes -0.0 instead of
+//               a term in the steps it has no pair for: x + (-0.0) is x for
+//               every x under the default rounding, the sign of zero and
+//               NaN included.
+//
+// Per value record the weights W(k1, g) * W(k2, d) of all pairs are formed
+// first, four or eight at a time, in the layout's order. The W(k1, g) are
+// gathered once per entry; the W(k2, d) per record, by loads or, on
+// AVX-512 with K <= 16, by a permute from two registers holding W(:, d).
+#ifndef KERNELS_TALLY_PAIRS_VECTOR_H
+#define KERNELS_TALLY_PAIRS_VECTOR_H
+
+#include "ieee.h"
+#include "tally_pairs_fast.h"
+#include "views.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(IEEE_DISPATCH)
+#include <immintrin.h>
+#endif
+
+namespace tally_pairs {
+
+// The code paths of the value records' terms.
+enum class Isa { generic = 0, avx2 = 1, avx512 = 2 };
+
+inline const char* isa_name(Isa isa) {
+    return isa == Isa::avx512 ? "avx512" : isa == Isa::avx2 ? "avx2" : "generic";
+}
+
+// The widest path this processor and its operating system run.
+inline Isa isa_supported() {
+#if defined(IEEE_DISPATCH)
+    __builtin_cpu_init();
+    if (!__builtin_cpu_supports("avx2")) return Isa::generic;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return Isa::avx512;
+    return Isa::avx2;
+#else
+    return Isa::generic;
+#endif
+}
+
+// The path of a call: the widest supported, or a narrower one that
+// TABLEFOLD_ISA names ("generic", "avx2", "avx512"), to compare paths or to
+// rule one out. A name the processor cannot run, or an unknown one, leaves
+// the widest.
+inline Isa isa_for_call() {
+    const Isa best = isa_supported();
+    const char* const asked = std::getenv("TABLEFOLD_ISA");
+    if (asked == nullptr) return best;
+    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512})
+        if (std::strcmp(asked, isa_name(isa)) == 0)
+            return static_cast<int>(isa) < static_cast<int>(best) ? isa : best;
+    return best;
+}
+
+#if defined(IEEE_DISPATCH)
+
+using ieee::Lanes4;
+
+IEEE_AVX2 inline Lanes4 load4(const double* p) {
+    Lanes4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+IEEE_AVX2 inline void store4(double* p, Lanes4 v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// A plan's pairs in the vector layouts (see the top of this file), built
+// once per call. It lives on the heap (tally_planned's caller owns it).
+struct VectorPlan {
+    static constexpr int32_t kMaxCrossRows = 7;
+    static constexpr int32_t kMaxCrossGroups = 64;
+    // Room for every pair once, the empty steps of the groups laid out by
+    // columns, and a last vector of eight.
+    static constexpr int32_t kCapacity = PairPlan::kMaxPairs + 1024 + 8;
+
+    struct Segment {
+        int32_t at;     // first entry in the layout
+        int32_t steps;  // by columns: the longest column's pairs; by rows: the pairs
+        int32_t full;   // by columns: steps that every lane takes
+        int32_t column; // first plan column (plan.column[...] is the tally's)
+        int32_t lanes;  // by columns: 1 to 4 plan columns; 0 when laid out by rows
+        int32_t acc;    // by columns: its accumulators in `cross`
+    };
+
+    int32_t length = 0; // layout entries, a multiple of 8
+    int32_t segments = 0;
+    int32_t rows = 0; // the value rows of a record, n - 1
+    int32_t K = 0;
+    Segment segment[PairPlan::kMaxColumns];
+    uint16_t k1[kCapacity];
+    uint16_t k2[kCapacity];
+    double first[kCapacity];  // W(k1, g) of the current entry
+    double weight[kCapacity]; // the current record's weights
+    // Accumulators of the groups laid out by columns: rows x 4, row-major.
+    double cross[kMaxCrossGroups * kMaxCrossRows * 4];
+
+    void put(int32_t at, const PairPlan& plan, int32_t p) {
+        k1[at] = p < 0 ? 0 : plan.k1[p];
+        k2[at] = p < 0 ? 0 : plan.k2[p];
+    }
+
+    void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows) {
+        rows = value_rows;
+        K = K_rows;
+        length = 0;
+        segments = 0;
+        int32_t extra = 0; // empty steps laid out so far
+        int32_t groups = 0;
+        const int32_t vectors = (rows + 3) / 4;
+        for (int32_t c = 0; c < plan.columns; c += 4) {
+            const int32_t lanes = plan.columns - c < 4 ? plan.columns - c : 4;
+            int32_t longest = 0, shortest = 1 << 30, pairs = 0;
+            for (int32_t l = 0; l < lanes; ++l) {
+                const int32_t count = plan.start[c + l + 1] - plan.start[c + l];
+                longest = count > longest ? count : longest;
+                shortest = count < shortest ? count : shortest;
+                pairs += count;
+            }
+            const int32_t empty = 4 * longest - pairs;
+            if (rows <= kMaxCrossRows && groups < kMaxCrossGroups && extra + empty <= 1024 &&
+                longest * rows < pairs * vectors) {
+                segment[segments++] = {length, longest, shortest,
+                                       c,      lanes,   groups * kMaxCrossRows * 4};
+                for (int32_t s = 0; s < longest; ++s)
+                    for (int32_t l = 0; l < 4; ++l) {
+                        const bool taken =
+                            l < lanes && s < plan.start[c + l + 1] - plan.start[c + l];
+                        put(length++, plan, taken ? plan.start[c + l] + s : -1);
+                    }
+                extra += empty;
+                ++groups;
+                continue;
+            }
+            for (int32_t l = 0; l < lanes; ++l) {
+                const int32_t count = plan.start[c + l + 1] - plan.start[c + l];
+                segment[segments++] = {length, count, count, c + l, 0, 0};
+                for (int32_t s = 0; s < count; ++s)
+                    put(length++, plan, plan.start[c + l] + s);
+            }
+        }
+        while (length % 8 != 0)
+            put(length++, plan, -1);
+    }
+
+    // The accumulators laid out by columns, from the tally or back into it.
+    template <bool kToTally> void exchange(const PairPlan& plan, const DoubleMatrix& tally) {
+        for (int32_t s = 0; s < segments; ++s) {
+            const Segment& seg = segment[s];
+            for (int32_t l = 0; l < seg.lanes; ++l) {
+                double* const t = tally.column(plan.column[seg.column + l]);
+                for (int32_t i = 0; i < rows; ++i) {
+                    double& a = cross[seg.acc + 4 * i + l];
+                    if (kToTally)
+                        t[i] = a;
+                    else
+                        a = t[i];
+                }
+            }
+        }
+    }
+};
+
+// Rows [0, 4 * kVec) of one tally column, the last register holding `live`
+// rows (1 to 4), take `count` terms w[p] * x[i] in order.
+template <int kVec>
+IEEE_AVX2 inline void column_block(double* t, const double* x, int32_t live, const double* w,
+                                   int32_t count) {
+    Lanes4 acc[kVec];
+    Lanes4 val[kVec];
+    double t_last[4] = {0, 0, 0, 0};
+    double x_last[4] = {0, 0, 0, 0};
+    for (int v = 0; v + 1 < kVec; ++v) {
+        acc[v] = load4(t + 4 * v);
+        val[v] = load4(x + 4 * v);
+    }
+    std::memcpy(t_last, t + 4 * (kVec - 1), sizeof(double) * static_cast<size_t>(live));
+    std::memcpy(x_last, x + 4 * (kVec - 1), sizeof(double) * static_cast<size_t>(live));
+    acc[kVec - 1] = load4(t_last);
+    val[kVec - 1] = load4(x_last);
+    for (int32_t p = 0; p < count; ++p) {
+        const Lanes4 wv = {w[p], w[p], w[p], w[p]};
+        for (int v = 0; v < kVec; ++v)
+            acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
+    }
+    for (int v = 0; v + 1 < kVec; ++v)
+        store4(t + 4 * v, acc[v]);
+    store4(t_last, acc[kVec - 1]);
+    std::memcpy(t + 4 * (kVec - 1), t_last, sizeof(double) * static_cast<size_t>(live));
+}
+
+// A tally column laid out by rows: blocks of 32 rows, then the rest.
+IEEE_AVX2 inline void by_rows(double* t, const double* x, int32_t rows, const double* w,
+                              int32_t count) {
+    int32_t i = 0;
+    for (; i + 32 <= rows; i += 32)
+        column_block<8>(t + i, x + i, 4, w, count);
+    const int32_t rest = rows - i;
+    if (rest == 0) return;
+    const int32_t vectors = (rest + 3) / 4;
+    const int32_t live = rest - 4 * (vectors - 1);
+    switch (vectors) {
+    case 1:
+        column_block<1>(t + i, x + i, live, w, count);
+        break;
+    case 2:
+        column_block<2>(t + i, x + i, live, w, count);
+        break;
+    case 3:
+        column_block<3>(t + i, x + i, live, w, count);
+        break;
+    case 4:
+        column_block<4>(t + i, x + i, live, w, count);
+        break;
+    case 5:
+        column_block<5>(t + i, x + i, live, w, count);
+        break;
+    case 6:
+        column_block<6>(t + i, x + i, live, w, count);
+        break;
+    case 7:
+        column_block<7>(t + i, x + i, live, w, count);
+        break;
+    default:
+        column_block<8>(t + i, x + i, live, w, count);
+        break;
+    }
+}
+
+// A group laid out by columns: acc is kRows x 4 (row-major), w the group's
+// weights step by step; steps [full, steps) leave the lanes of columns
+// without a pair there unchanged.
+template <int kRows>
+IEEE_AVX2 inline void by_columns(double* acc_mem, const double* x, const double* w,
+                                 const VectorPlan::Segment& seg, const int32_t (&count)[4]) {
+    Lanes4 acc[kRows];
+    Lanes4 val[kRows];
+    for (int i = 0; i < kRows; ++i) {
+        acc[i] = load4(acc_mem + 4 * i);
+        val[i] = Lanes4{x[i], x[i], x[i], x[i]};
+    }
+    int32_t s = 0;
+    for (; s < seg.full; ++s) {
+        const Lanes4 wv = load4(w + 4 * s);
+        for (int i = 0; i < kRows; ++i)
+            acc[i] = ieee::add(acc[i], ieee::mul(wv, val[i]));
+    }
+    typedef int64_t Mask4 __attribute__((vector_size(32)));
+    const Lanes4 minus_zero = {-0.0, -0.0, -0.0, -0.0};
+    for (; s < seg.steps; ++s) {
+        const Lanes4 wv = load4(w + 4 * s);
+        const Mask4 taken = {s < count[0] ? -1 : 0, s < count[1] ? -1 : 0, s < count[2] ? -1 : 0,
+                             s < count[3] ? -1 : 0};
+        for (int i = 0; i < kRows; ++i) {
+            const Lanes4 term = ieee::mul(wv, val[i]);
+            const Mask4 bits = ((Mask4)term & taken) | ((Mask4)minus_zero & ~taken);
+            acc[i] = ieee::add(acc[i], (Lanes4)bits);
+        }
+    }
+    for (int i = 0; i < kRows; ++i)
+        store4(acc_mem + 4 * i, acc[i]);
+}
+
+// The first or second factors of every weight in the layout: out[j] =
+// w[k[j]]; the AVX-512 path permutes when w has at most 16 entries.
+struct GatherLoads {
+    static void gather(const uint16_t* k, const double* w, int32_t, double* out, int32_t length) {
+        for (int32_t j = 0; j < length; ++j)
+            out[j] = w[k[j]];
+    }
+};
+
+struct GatherPermute {
+    __attribute__((target("avx2,avx512f,avx512vl"), always_inline)) static void
+    gather(const uint16_t* k, const double* w, int32_t K, double* out, int32_t length) {
+        if (K > 16) {
+            for (int32_t j = 0; j < length; ++j)
+                out[j] = w[k[j]];
+            return;
+        }
+        const __mmask8 low_mask = static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1);
+        const __mmask8 high_mask = static_cast<__mmask8>(K > 8 ? (1u << (K - 8)) - 1 : 0);
+        const __m512d low = _mm512_maskz_loadu_pd(low_mask, w);
+        const __m512d high = K > 8 ? _mm512_maskz_loadu_pd(high_mask, w + 8) : _mm512_setzero_pd();
+        for (int32_t j = 0; j < length; j += 8) {
+            const __m512i at = _mm512_maskz_cvtepu16_epi64(
+                0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(k + j)));
+            _mm512_storeu_pd(out + j, _mm512_permutex2var_pd(low, at, high));
+        }
+    }
+};
+
+// One value record's weights and terms (x: its n - 1 values), once the
+// second factors W(k2, d) are in vp.weight.
+IEEE_AVX2 inline void vector_terms(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
+                                   const double* x) {
+    for (int32_t j = 0; j < vp.length; j += 4)
+        store4(vp.weight + j, ieee::mul(load4(vp.first + j), load4(vp.weight + j)));
+    for (int32_t s = 0; s < vp.segments; ++s) {
+        const VectorPlan::Segment& seg = vp.segment[s];
+        const double* const w = vp.weight + seg.at;
+        if (seg.lanes == 0) {
+            by_rows(tally.column(plan.column[seg.column]), x, vp.rows, w, seg.steps);
+            continue;
+        }
+        int32_t count[4] = {0, 0, 0, 0};
+        for (int32_t l = 0; l < seg.lanes; ++l)
+            count[l] = plan.start[seg.column + l + 1] - plan.start[seg.column + l];
+        double* const acc = vp.cross + seg.acc;
+        switch (vp.rows) {
+        case 1:
+            by_columns<1>(acc, x, w, seg, count);
+            break;
+        case 2:
+            by_columns<2>(acc, x, w, seg, count);
+            break;
+        case 3:
+            by_columns<3>(acc, x, w, seg, count);
+            break;
+        case 4:
+            by_columns<4>(acc, x, w, seg, count);
+            break;
+        case 5:
+            by_columns<5>(acc, x, w, seg, count);
+            break;
+        case 6:
+            by_columns<6>(acc, x, w, seg, count);
+            break;
+        default:
+            by_columns<7>(acc, x, w, seg, count);
+            break;
+        }
+    }
+}
+
+__attribute__((target("avx2"), noinline)) inline void
+vector_record_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
+                   const double* wd, const double* x) {
+    GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
+    vector_terms(vp, plan, tally, x);
+}
+
+__attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
+vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
+                     const double* wd, const double* x) {
+    GatherPermute::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
+    vector_terms(vp, plan, tally, x);
+}
+
+__attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
+vector_entry_avx512(VectorPlan& vp, const double* wg) {
+    GatherPermute::gather(vp.k1, wg, vp.K, vp.first, vp.length);
+}
+
+// The adder of a planned tally on the AVX2 or AVX-512 path (see
+// tally_planned): gathers the first factors once per entry, then takes each
+// value record, and writes the groups' accumulators back at the end.
+struct VectorTerms {
+    VectorPlan& vp;
+    const PairPlan& plan;
+    const DoubleMatrix& tally;
+    Isa isa;
+
+    VectorTerms(VectorPlan& vector_plan, const PairPlan& pair_plan, const DoubleMatrix& t,
+                int32_t rows, int32_t K, Isa path)
+        : vp(vector_plan), plan(pair_plan), tally(t), isa(path) {
+        vp.build(plan, rows, K);
+        vp.exchange<false>(plan, tally);
+    }
+    void entry(const double* wg) {
+        if (isa == Isa::avx512)
+            vector_entry_avx512(vp, wg);
+        else
+            GatherLoads::gather(vp.k1, wg, vp.K, vp.first, vp.length);
+    }
+    void record(const double* wd, const double* x) {
+        if (isa == Isa::avx512)
+            vector_record_avx512(vp, plan, tally, wd, x);
+        else
+            vector_record_avx2(vp, plan, tally, wd, x);
+    }
+    void finish() { vp.exchange<true>(plan, tally); }
+};
+
+#endif
+
+} // namespace tally_pairs
+
+#endif
