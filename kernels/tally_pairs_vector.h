@@ -284,7 +284,9 @@ IEEE_AVX2 inline void by_columns(double* acc_mem, const double* x, const double*
 }
 
 // The first or second factors of every weight in the layout: out[j] =
-// w[k[j]]; the AVX-512 path permutes when w has at most 16 entries.
+// w[k[j]]. Loads one by one are faster than the AVX2 gather instruction on
+// the processors measured; the AVX-512 path permutes from two registers
+// when w has at most 16 entries.
 struct GatherLoads {
     static void gather(const uint16_t* k, const double* w, int32_t, double* out, int32_t length) {
         for (int32_t j = 0; j < length; ++j)

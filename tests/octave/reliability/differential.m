@@ -15,11 +15,17 @@ function ok = differential (seed, calls, folder_a, folder_b)
 %
 % The calls go in batches: the whole batch runs against FOLDER_A, the path
 % is switched to FOLDER_B (use_toolbox), the batch runs again and the path
-% is switched back, so one process serves both builds.
+% is switched back, so one process serves both builds. The batches take the
+% pair tallies' code paths in turn (TABLEFOLD_ISA: generic, avx2, avx512),
+% FOLDER_A on one and FOLDER_B on the next, so every path is compared with
+% another; a path the processor lacks runs as the widest it has.
   names = plugin_names ();
   rand ('state', seed);
   randn ('state', seed);
-  batch = 2000;
+  batch = 500;
+  paths = {'generic', 'avx2', 'avx512'};
+  old_path = getenv ('TABLEFOLD_ISA');
+  restore = onCleanup (@() setenv ('TABLEFOLD_ISA', old_path));
   done = 0;
   returned = 0;
   mismatches = 0;
@@ -36,9 +42,12 @@ function ok = differential (seed, calls, folder_a, folder_b)
                          'before', value_bits (args));
     end
     t = tic ();
+    turn = done / batch;
     use_toolbox (folder_a, names);
+    setenv ('TABLEFOLD_ISA', paths{mod (turn, 3) + 1});
     ra = run_batch (cases);
     use_toolbox (folder_b, names);
+    setenv ('TABLEFOLD_ISA', paths{mod (turn + 1, 3) + 1});
     rb = run_batch (cases);
     elapsed += toc (t);
     for i = 1:nb
@@ -52,7 +61,8 @@ function ok = differential (seed, calls, folder_a, folder_b)
         mismatches++;
         if (shown < 10)
           shown++;
-          report (c, done + i, seed, problem, ra{i}, rb{i});
+          report (c, done + i, seed, problem, ra{i}, rb{i}, ...
+                  paths{mod (turn, 3) + 1}, paths{mod (turn + 1, 3) + 1});
           failed(shown) = struct ('name', c.name, 'args', {c.args}, 'nout', c.nout);
         end
       end
@@ -103,10 +113,11 @@ function problem = compare (a, b)
   end
 end
 
-function report (c, number, seed, problem, a, b)
+function report (c, number, seed, problem, a, b, path_a, path_b)
   printf ('MISMATCH in call %d (seed %d), %s with %d inputs and %d outputs (case kind %d): %s\n', ...
           number, seed, c.name, numel (c.args), c.nout, c.kind, problem);
-  printf ('  build A: %s\n  build B: %s\n', outcome (a), outcome (b));
+  printf ('  build A (TABLEFOLD_ISA=%s): %s\n  build B (TABLEFOLD_ISA=%s): %s\n', ...
+          path_a, outcome (a), path_b, outcome (b));
   printf ('  inputs:\n');
   s = disp (c.args);
   if (numel (s) > 2000)

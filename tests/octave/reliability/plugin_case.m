@@ -226,8 +226,16 @@ function args = valid_tally (full)
   G = ri (4) - 1;
   n = ri (3) + 1;
   r = ri (4) - 1;
-  W = values (K, G);
   classes = [0, -0, -1, NaN, 0.5, 1, 1.7, 2, 2.5, 3];
+  if (rand () < 0.25)
+    % Wider tables reach every layout of the vector paths: up to 18 weights
+    % per entry, 40 values per record and 9 classes.
+    K = ri (18);
+    n = ri (40) + 1;
+    r = ri (9);
+    classes = [0, -1, 0.5, 1:9, 2.5];
+  end
+  W = values (K, G);
   classes = classes(! (classes > r));
   R = classes(ri (numel (classes), K, K));
   if (rand () < 0.15)
