@@ -17,9 +17,13 @@ inline double pick(FuzzedDataProvider& d, std::initializer_list<double> choices)
 inline void valid_call(const char* name, bool full, FuzzedDataProvider& d) {
     const double NaN = std::numeric_limits<double>::quiet_NaN();
     reference::TallyInput in;
-    in.K = d.ConsumeIntegralInRange<int>(0, 3);
+    // Each call takes one of the tally's code paths (a path the processor
+    // lacks runs as the widest it has); records of up to 9 values reach both
+    // vector layouts.
+    setenv("TABLEFOLD_ISA", d.PickValueInArray({"generic", "avx2", "avx512"}), 1);
+    in.K = d.ConsumeIntegralInRange<int>(0, 5);
     in.G = d.ConsumeIntegralInRange<int>(1, 4);
-    in.n = d.ConsumeIntegralInRange<int>(2, 4);
+    in.n = d.ConsumeIntegralInRange<int>(2, 10);
     for (int i = 0; i < in.K * in.G; ++i)
         in.W.push_back(fuzzargs::value(d));
     std::vector<emu::ArrayPtr> entries;
