@@ -42,7 +42,7 @@ inline Lanes mul(Lanes a, Lanes b) {
     return a;
 }
 
-// Four doubles side by side (one AVX register), for
+// Four and eight doubles side by side (one AVX or AVX-512 register), for
 // the code paths a call dispatches to at run time (tally_pairs_vector.h).
 // The three-operand instructions pass on the first source's NaN, which is
 // the left operand here, as in the SSE2 helpers above. A build defines
@@ -50,8 +50,10 @@ inline Lanes mul(Lanes a, Lanes b) {
 #if !defined(TABLEFOLD_NO_DISPATCH)
 #define IEEE_DISPATCH 1
 #define IEEE_AVX2 __attribute__((target("avx2"), always_inline))
+#define IEEE_AVX512 __attribute__((target("avx2,avx512f,avx512vl"), always_inline))
 
 typedef double Lanes4 __attribute__((vector_size(32)));
+typedef double Lanes8 __attribute__((vector_size(64)));
 
 IEEE_AVX2 inline Lanes4 add(Lanes4 a, Lanes4 b) {
     Lanes4 r;
@@ -61,6 +63,11 @@ IEEE_AVX2 inline Lanes4 add(Lanes4 a, Lanes4 b) {
 IEEE_AVX2 inline Lanes4 mul(Lanes4 a, Lanes4 b) {
     Lanes4 r;
     asm("vmulpd %2, %1, %0" : "=x"(r) : "x"(a), "xm"(b));
+    return r;
+}
+IEEE_AVX512 inline Lanes8 mul(Lanes8 a, Lanes8 b) {
+    Lanes8 r;
+    asm("vmulpd %2, %1, %0" : "=v"(r) : "v"(a), "vm"(b));
     return r;
 }
 #endif

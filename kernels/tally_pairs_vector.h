@@ -21,9 +21,10 @@
 //               NaN included.
 //
 // Per value record the weights W(k1, g) * W(k2, d) of all pairs are formed
-// first, four or eight at a time, in the layout's order. The W(k1, g) are
-// gathered once per entry; the W(k2, d) per record, by loads or, on
-// AVX-512 with K <= 16, by a permute from two registers holding W(:, d).
+// first, in the layout's order: four at a time from factors loaded one by
+// one, or on AVX-512 with K <= 16 eight at a time from factors permuted out
+// of two registers that hold W(:, g) and W(:, d). The W(k1, g) are gathered
+// once per entry.
 #ifndef KERNELS_TALLY_PAIRS_VECTOR_H
 #define KERNELS_TALLY_PAIRS_VECTOR_H
 
@@ -77,6 +78,7 @@ inline Isa isa_for_call() {
 #if defined(IEEE_DISPATCH)
 
 using ieee::Lanes4;
+using ieee::Lanes8;
 
 IEEE_AVX2 inline Lanes4 load4(const double* p) {
     Lanes4 v;
@@ -294,32 +296,61 @@ struct GatherLoads {
     }
 };
 
-struct GatherPermute {
-    __attribute__((target("avx2,avx512f,avx512vl"), always_inline)) static void
-    gather(const uint16_t* k, const double* w, int32_t K, double* out, int32_t length) {
-        if (K > 16) {
-            for (int32_t j = 0; j < length; ++j)
-                out[j] = w[k[j]];
-            return;
-        }
-        const __mmask8 low_mask = static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1);
-        const __mmask8 high_mask = static_cast<__mmask8>(K > 8 ? (1u << (K - 8)) - 1 : 0);
-        const __m512d low = _mm512_maskz_loadu_pd(low_mask, w);
-        const __m512d high = K > 8 ? _mm512_maskz_loadu_pd(high_mask, w + 8) : _mm512_setzero_pd();
-        for (int32_t j = 0; j < length; j += 8) {
-            const __m512i at = _mm512_maskz_cvtepu16_epi64(
-                0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(k + j)));
-            _mm512_storeu_pd(out + j, _mm512_permutex2var_pd(low, at, high));
-        }
+// The first factors W(k1, g) by permutes from two registers holding W(:, g)
+// (K <= 16; entries past K are not read), or one by one.
+IEEE_AVX512 inline void first_factors_avx512(VectorPlan& vp, const double* wg) {
+    if (vp.K > 16) {
+        GatherLoads::gather(vp.k1, wg, vp.K, vp.first, vp.length);
+        return;
     }
-};
+    const int32_t K = vp.K;
+    const __m512d low =
+        _mm512_maskz_loadu_pd(static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1), wg);
+    const __m512d high =
+        K > 8 ? _mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << (K - 8)) - 1), wg + 8)
+              : _mm512_setzero_pd();
+    for (int32_t j = 0; j < vp.length; j += 8) {
+        const __m512i at = _mm512_maskz_cvtepu16_epi64(
+            0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(vp.k1 + j)));
+        _mm512_storeu_pd(vp.first + j, _mm512_permutex2var_pd(low, at, high));
+    }
+}
 
-// One value record's weights and terms (x: its n - 1 values), once the
-// second factors W(k2, d) are in vp.weight.
-IEEE_AVX2 inline void vector_terms(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
-                                   const double* x) {
+// weight[j] = first[j] * W(k2[j], d), four at a time.
+IEEE_AVX2 inline void weights_by_four(VectorPlan& vp, const double* wd) {
+    GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
     for (int32_t j = 0; j < vp.length; j += 4)
         store4(vp.weight + j, ieee::mul(load4(vp.first + j), load4(vp.weight + j)));
+}
+
+// The same eight at a time, the second factors permuted from registers as
+// the first ones (K <= 16).
+IEEE_AVX512 inline void weights_by_eight(VectorPlan& vp, const double* wd) {
+    if (vp.K > 16) {
+        weights_by_four(vp, wd);
+        return;
+    }
+    const int32_t K = vp.K;
+    const __m512d low =
+        _mm512_maskz_loadu_pd(static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1), wd);
+    const __m512d high =
+        K > 8 ? _mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << (K - 8)) - 1), wd + 8)
+              : _mm512_setzero_pd();
+    for (int32_t j = 0; j < vp.length; j += 8) {
+        const __m512i at = _mm512_maskz_cvtepu16_epi64(
+            0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(vp.k2 + j)));
+        Lanes8 first;
+        std::memcpy(&first, vp.first + j, sizeof first);
+        const Lanes8 second = (Lanes8)_mm512_permutex2var_pd(low, at, high);
+        const Lanes8 weight = ieee::mul(first, second);
+        std::memcpy(vp.weight + j, &weight, sizeof weight);
+    }
+}
+
+// One value record's terms (x: its n - 1 values), once its weights are in
+// vp.weight.
+IEEE_AVX2 inline void vector_terms(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
+                                   const double* x) {
     for (int32_t s = 0; s < vp.segments; ++s) {
         const VectorPlan::Segment& seg = vp.segment[s];
         const double* const w = vp.weight + seg.at;
@@ -360,20 +391,20 @@ IEEE_AVX2 inline void vector_terms(VectorPlan& vp, const PairPlan& plan, const D
 __attribute__((target("avx2"), noinline)) inline void
 vector_record_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
                    const double* wd, const double* x) {
-    GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
+    weights_by_four(vp, wd);
     vector_terms(vp, plan, tally, x);
 }
 
 __attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
 vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
                      const double* wd, const double* x) {
-    GatherPermute::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
+    weights_by_eight(vp, wd);
     vector_terms(vp, plan, tally, x);
 }
 
 __attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
 vector_entry_avx512(VectorPlan& vp, const double* wg) {
-    GatherPermute::gather(vp.k1, wg, vp.K, vp.first, vp.length);
+    first_factors_avx512(vp, wg);
 }
 
 // The adder of a planned tally on the AVX2 or AVX-512 path (see
