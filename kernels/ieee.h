@@ -65,6 +65,11 @@ IEEE_AVX2 inline Lanes4 mul(Lanes4 a, Lanes4 b) {
     asm("vmulpd %2, %1, %0" : "=x"(r) : "x"(a), "xm"(b));
     return r;
 }
+IEEE_AVX512 inline Lanes8 add(Lanes8 a, Lanes8 b) {
+    Lanes8 r;
+    asm("vaddpd %2, %1, %0" : "=v"(r) : "v"(a), "vm"(b));
+    return r;
+}
 IEEE_AVX512 inline Lanes8 mul(Lanes8 a, Lanes8 b) {
     Lanes8 r;
     asm("vmulpd %2, %1, %0" : "=v"(r) : "v"(a), "vm"(b));

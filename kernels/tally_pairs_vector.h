@@ -116,22 +116,29 @@ struct VectorPlan {
     uint16_t k2[kCapacity];
     double first[kCapacity];  // W(k1, g) of the current entry
     double weight[kCapacity]; // the current record's weights
-    // Accumulators of the groups laid out by columns: rows x 4, row-major.
-    double cross[kMaxCrossGroups * kMaxCrossRows * 4];
+    // Accumulators of the groups laid out by columns: 8 x 4 each, row-major
+    // (rows past n - 1 fill the last register and are never read back).
+    double cross[kMaxCrossGroups * 8 * 4];
 
     void put(int32_t at, const PairPlan& plan, int32_t p) {
         k1[at] = p < 0 ? 0 : plan.k1[p];
         k2[at] = p < 0 ? 0 : plan.k2[p];
     }
 
-    void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows) {
+    // Lays the plan out for registers of `lanes` doubles (4 or 8): a group
+    // of columns goes by columns when that takes fewer register operations.
+    void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows,
+               int32_t lanes_per_register) {
         rows = value_rows;
         K = K_rows;
         length = 0;
         segments = 0;
         int32_t extra = 0; // empty steps laid out so far
         int32_t groups = 0;
-        const int32_t vectors = (rows + 3) / 4;
+        const int32_t rows_per_register = lanes_per_register / 4;
+        const int32_t by_rows_registers = (rows + lanes_per_register - 1) / lanes_per_register;
+        const int32_t by_columns_registers = (rows + rows_per_register - 1) / rows_per_register;
+        std::memset(cross, 0, sizeof cross);
         for (int32_t c = 0; c < plan.columns; c += 4) {
             const int32_t lanes = plan.columns - c < 4 ? plan.columns - c : 4;
             int32_t longest = 0, shortest = 1 << 30, pairs = 0;
@@ -143,9 +150,8 @@ struct VectorPlan {
             }
             const int32_t empty = 4 * longest - pairs;
             if (rows <= kMaxCrossRows && groups < kMaxCrossGroups && extra + empty <= 1024 &&
-                longest * rows < pairs * vectors) {
-                segment[segments++] = {length, longest, shortest,
-                                       c,      lanes,   groups * kMaxCrossRows * 4};
+                longest * by_columns_registers < pairs * by_rows_registers) {
+                segment[segments++] = {length, longest, shortest, c, lanes, groups * 8 * 4};
                 for (int32_t s = 0; s < longest; ++s)
                     for (int32_t l = 0; l < 4; ++l) {
                         const bool taken =
@@ -185,105 +191,41 @@ struct VectorPlan {
     }
 };
 
-// Rows [0, 4 * kVec) of one tally column, the last register holding `live`
-// rows (1 to 4), take `count` terms w[p] * x[i] in order.
-template <int kVec>
-IEEE_AVX2 inline void column_block(double* t, const double* x, int32_t live, const double* w,
-                                   int32_t count) {
-    Lanes4 acc[kVec];
-    Lanes4 val[kVec];
-    double t_last[4] = {0, 0, 0, 0};
-    double x_last[4] = {0, 0, 0, 0};
-    for (int v = 0; v + 1 < kVec; ++v) {
-        acc[v] = load4(t + 4 * v);
-        val[v] = load4(x + 4 * v);
-    }
-    std::memcpy(t_last, t + 4 * (kVec - 1), sizeof(double) * static_cast<size_t>(live));
-    std::memcpy(x_last, x + 4 * (kVec - 1), sizeof(double) * static_cast<size_t>(live));
-    acc[kVec - 1] = load4(t_last);
-    val[kVec - 1] = load4(x_last);
-    for (int32_t p = 0; p < count; ++p) {
-        const Lanes4 wv = {w[p], w[p], w[p], w[p]};
-        for (int v = 0; v < kVec; ++v)
-            acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
-    }
-    for (int v = 0; v + 1 < kVec; ++v)
-        store4(t + 4 * v, acc[v]);
-    store4(t_last, acc[kVec - 1]);
-    std::memcpy(t + 4 * (kVec - 1), t_last, sizeof(double) * static_cast<size_t>(live));
+namespace avx2_lanes {
+IEEE_AVX2 inline Lanes4 splat(double x) {
+    return (Lanes4)_mm256_set1_pd(x);
 }
+IEEE_AVX2 inline Lanes4 repeat4(const double* p) {
+    return load4(p);
+}
+} // namespace avx2_lanes
+namespace avx512_lanes {
+IEEE_AVX512 inline Lanes8 splat(double x) {
+    return (Lanes8)_mm512_set1_pd(x);
+}
+IEEE_AVX512 inline Lanes8 repeat4(const double* p) {
+    return (Lanes8)_mm512_maskz_broadcast_f64x4(0xff, _mm256_loadu_pd(p));
+}
+} // namespace avx512_lanes
+} // namespace tally_pairs
 
-// A tally column laid out by rows: blocks of 32 rows, then the rest.
-IEEE_AVX2 inline void by_rows(double* t, const double* x, int32_t rows, const double* w,
-                              int32_t count) {
-    int32_t i = 0;
-    for (; i + 32 <= rows; i += 32)
-        column_block<8>(t + i, x + i, 4, w, count);
-    const int32_t rest = rows - i;
-    if (rest == 0) return;
-    const int32_t vectors = (rest + 3) / 4;
-    const int32_t live = rest - 4 * (vectors - 1);
-    switch (vectors) {
-    case 1:
-        column_block<1>(t + i, x + i, live, w, count);
-        break;
-    case 2:
-        column_block<2>(t + i, x + i, live, w, count);
-        break;
-    case 3:
-        column_block<3>(t + i, x + i, live, w, count);
-        break;
-    case 4:
-        column_block<4>(t + i, x + i, live, w, count);
-        break;
-    case 5:
-        column_block<5>(t + i, x + i, live, w, count);
-        break;
-    case 6:
-        column_block<6>(t + i, x + i, live, w, count);
-        break;
-    case 7:
-        column_block<7>(t + i, x + i, live, w, count);
-        break;
-    default:
-        column_block<8>(t + i, x + i, live, w, count);
-        break;
-    }
-}
+#define TALLY_LANES_NS avx2_lanes
+#define TALLY_LANES_TARGET IEEE_AVX2
+#define TALLY_LANES_TYPE ieee::Lanes4
+#include "tally_pairs_lanes.h"
+#undef TALLY_LANES_NS
+#undef TALLY_LANES_TARGET
+#undef TALLY_LANES_TYPE
 
-// A group laid out by columns: acc is kRows x 4 (row-major), w the group's
-// weights step by step; steps [full, steps) leave the lanes of columns
-// without a pair there unchanged.
-template <int kRows>
-IEEE_AVX2 inline void by_columns(double* acc_mem, const double* x, const double* w,
-                                 const VectorPlan::Segment& seg, const int32_t (&count)[4]) {
-    Lanes4 acc[kRows];
-    Lanes4 val[kRows];
-    for (int i = 0; i < kRows; ++i) {
-        acc[i] = load4(acc_mem + 4 * i);
-        val[i] = Lanes4{x[i], x[i], x[i], x[i]};
-    }
-    int32_t s = 0;
-    for (; s < seg.full; ++s) {
-        const Lanes4 wv = load4(w + 4 * s);
-        for (int i = 0; i < kRows; ++i)
-            acc[i] = ieee::add(acc[i], ieee::mul(wv, val[i]));
-    }
-    typedef int64_t Mask4 __attribute__((vector_size(32)));
-    const Lanes4 minus_zero = {-0.0, -0.0, -0.0, -0.0};
-    for (; s < seg.steps; ++s) {
-        const Lanes4 wv = load4(w + 4 * s);
-        const Mask4 taken = {s < count[0] ? -1 : 0, s < count[1] ? -1 : 0, s < count[2] ? -1 : 0,
-                             s < count[3] ? -1 : 0};
-        for (int i = 0; i < kRows; ++i) {
-            const Lanes4 term = ieee::mul(wv, val[i]);
-            const Mask4 bits = ((Mask4)term & taken) | ((Mask4)minus_zero & ~taken);
-            acc[i] = ieee::add(acc[i], (Lanes4)bits);
-        }
-    }
-    for (int i = 0; i < kRows; ++i)
-        store4(acc_mem + 4 * i, acc[i]);
-}
+#define TALLY_LANES_NS avx512_lanes
+#define TALLY_LANES_TARGET IEEE_AVX512
+#define TALLY_LANES_TYPE ieee::Lanes8
+#include "tally_pairs_lanes.h"
+#undef TALLY_LANES_NS
+#undef TALLY_LANES_TARGET
+#undef TALLY_LANES_TYPE
+
+namespace tally_pairs {
 
 // The first or second factors of every weight in the layout: out[j] =
 // w[k[j]]. Loads one by one are faster than the AVX2 gather instruction on
@@ -347,59 +289,18 @@ IEEE_AVX512 inline void weights_by_eight(VectorPlan& vp, const double* wd) {
     }
 }
 
-// One value record's terms (x: its n - 1 values), once its weights are in
-// vp.weight.
-IEEE_AVX2 inline void vector_terms(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
-                                   const double* x) {
-    for (int32_t s = 0; s < vp.segments; ++s) {
-        const VectorPlan::Segment& seg = vp.segment[s];
-        const double* const w = vp.weight + seg.at;
-        if (seg.lanes == 0) {
-            by_rows(tally.column(plan.column[seg.column]), x, vp.rows, w, seg.steps);
-            continue;
-        }
-        int32_t count[4] = {0, 0, 0, 0};
-        for (int32_t l = 0; l < seg.lanes; ++l)
-            count[l] = plan.start[seg.column + l + 1] - plan.start[seg.column + l];
-        double* const acc = vp.cross + seg.acc;
-        switch (vp.rows) {
-        case 1:
-            by_columns<1>(acc, x, w, seg, count);
-            break;
-        case 2:
-            by_columns<2>(acc, x, w, seg, count);
-            break;
-        case 3:
-            by_columns<3>(acc, x, w, seg, count);
-            break;
-        case 4:
-            by_columns<4>(acc, x, w, seg, count);
-            break;
-        case 5:
-            by_columns<5>(acc, x, w, seg, count);
-            break;
-        case 6:
-            by_columns<6>(acc, x, w, seg, count);
-            break;
-        default:
-            by_columns<7>(acc, x, w, seg, count);
-            break;
-        }
-    }
-}
-
 __attribute__((target("avx2"), noinline)) inline void
 vector_record_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
                    const double* wd, const double* x) {
     weights_by_four(vp, wd);
-    vector_terms(vp, plan, tally, x);
+    avx2_lanes::terms(vp, plan, tally, x);
 }
 
 __attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
 vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
                      const double* wd, const double* x) {
     weights_by_eight(vp, wd);
-    vector_terms(vp, plan, tally, x);
+    avx512_lanes::terms(vp, plan, tally, x);
 }
 
 __attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
@@ -419,7 +320,7 @@ struct VectorTerms {
     VectorTerms(VectorPlan& vector_plan, const PairPlan& pair_plan, const DoubleMatrix& t,
                 int32_t rows, int32_t K, Isa path)
         : vp(vector_plan), plan(pair_plan), tally(t), isa(path) {
-        vp.build(plan, rows, K);
+        vp.build(plan, rows, K, isa == Isa::avx512 ? 8 : 4);
         vp.exchange<false>(plan, tally);
     }
     void entry(const double* wg) {

@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: BSD-3-Clause
+// The terms of a value record on one vector path of tally_pairs_vector.h,
+// written once for any register width. That header includes this file once
+// per path, after defining
+//   TALLY_LANES_NS      the path's namespace,
+//   TALLY_LANES_TARGET  the attributes of its functions (target, inlining),
+//   TALLY_LANES_TYPE    its register: four or eight doubles,
+// and, in that namespace, `splat(x)`: x in every lane, and `repeat4(p)`:
+// the four doubles at p, repeated to fill a register. Every term is formed and added with the
+// helpers of ieee.h, one IEEE operation each, the element's own value on the left.
+#if !defined(TALLY_LANES_NS) || !defined(TALLY_LANES_TARGET) || !defined(TALLY_LANES_TYPE)
+#error "tally_pairs_lanes.h is included by tally_pairs_vector.h, once per vector path"
+#endif
+
+namespace tally_pairs {
+namespace TALLY_LANES_NS {
+
+using V = TALLY_LANES_TYPE;
+typedef int64_t Mask __attribute__((vector_size(sizeof(V))));
+constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
+// By columns a register holds kLanes / 4 rows of a group's four columns.
+constexpr int kRowsPerVector = kLanes / 4;
+
+TALLY_LANES_TARGET inline V load(const double* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+TALLY_LANES_TARGET inline void store(double* p, V v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Rows [0, kLanes * kVec) of one tally column, the last register holding
+// `live` rows (1 to kLanes), take `count` terms w[p] * x[i] in order.
+template <int kVec>
+TALLY_LANES_TARGET inline void column_block(double* t, const double* x, int32_t live,
+                                            const double* w, int32_t count) {
+    V acc[kVec];
+    V val[kVec];
+    double t_last[kLanes] = {};
+    double x_last[kLanes] = {};
+    for (int v = 0; v + 1 < kVec; ++v) {
+        acc[v] = load(t + kLanes * v);
+        val[v] = load(x + kLanes * v);
+    }
+    const size_t last_bytes = sizeof(double) * static_cast<size_t>(live);
+    std::memcpy(t_last, t + kLanes * (kVec - 1), last_bytes);
+    std::memcpy(x_last, x + kLanes * (kVec - 1), last_bytes);
+    acc[kVec - 1] = load(t_last);
+    val[kVec - 1] = load(x_last);
+    for (int32_t p = 0; p < count; ++p) {
+        const V wv = splat(w[p]);
+        for (int v = 0; v < kVec; ++v)
+            acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
+    }
+    for (int v = 0; v + 1 < kVec; ++v)
+        store(t + kLanes * v, acc[v]);
+    store(t_last, acc[kVec - 1]);
+    std::memcpy(t + kLanes * (kVec - 1), t_last, last_bytes);
+}
+
+// A tally column laid out by rows: blocks of eight registers, then the rest.
+TALLY_LANES_TARGET inline void by_rows(double* t, const double* x, int32_t rows, const double* w,
+                                       int32_t count) {
+    constexpr int32_t kBlock = 8 * kLanes;
+    int32_t i = 0;
+    for (; i + kBlock <= rows; i += kBlock)
+        column_block<8>(t + i, x + i, kLanes, w, count);
+    const int32_t rest = rows - i;
+    if (rest == 0) return;
+    const int32_t vectors = (rest + kLanes - 1) / kLanes;
+    const int32_t live = rest - kLanes * (vectors - 1);
+    t += i;
+    x += i;
+    switch (vectors) {
+    case 1:
+        column_block<1>(t, x, live, w, count);
+        break;
+    case 2:
+        column_block<2>(t, x, live, w, count);
+        break;
+    case 3:
+        column_block<3>(t, x, live, w, count);
+        break;
+    case 4:
+        column_block<4>(t, x, live, w, count);
+        break;
+    case 5:
+        column_block<5>(t, x, live, w, count);
+        break;
+    case 6:
+        column_block<6>(t, x, live, w, count);
+        break;
+    case 7:
+        column_block<7>(t, x, live, w, count);
+        break;
+    default:
+        column_block<8>(t, x, live, w, count);
+        break;
+    }
+}
+
+// A group laid out by columns: acc holds its rows x 4 accumulators
+// row-major (rows padded to a whole register), w its weights step by step;
+// in steps [full, steps) a column without a pair there takes -0.0.
+template <int kRows>
+TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, const double* w,
+                                          const VectorPlan::Segment& seg,
+                                          const int32_t (&count)[4]) {
+    constexpr int kVec = (kRows + kRowsPerVector - 1) / kRowsPerVector;
+    V acc[kVec];
+    V val[kVec];
+    int64_t lane_pairs[kLanes]; // each lane's column's pairs
+    for (int l = 0; l < kLanes; ++l)
+        lane_pairs[l] = count[l % 4];
+    Mask pairs;
+    std::memcpy(&pairs, lane_pairs, sizeof pairs);
+    for (int v = 0; v < kVec; ++v) {
+        acc[v] = load(acc_mem + kLanes * v);
+        double lane_values[kLanes];
+        for (int l = 0; l < kLanes; ++l) {
+            const int row = v * kRowsPerVector + l / 4;
+            lane_values[l] = row < kRows ? x[row] : 0.0;
+        }
+        val[v] = load(lane_values);
+    }
+    int32_t s = 0;
+    for (; s < seg.full; ++s) {
+        const V wv = repeat4(w + 4 * s);
+        for (int v = 0; v < kVec; ++v)
+            acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
+    }
+    const Mask minus_zero = (Mask)splat(-0.0);
+    for (; s < seg.steps; ++s) {
+        const V wv = repeat4(w + 4 * s);
+        const Mask taken = pairs > static_cast<int64_t>(s);
+        for (int v = 0; v < kVec; ++v) {
+            const Mask term = (Mask)ieee::mul(wv, val[v]);
+            acc[v] = ieee::add(acc[v], (V)((term & taken) | (minus_zero & ~taken)));
+        }
+    }
+    for (int v = 0; v < kVec; ++v)
+        store(acc_mem + kLanes * v, acc[v]);
+}
+
+// One value record's terms (x: its n - 1 values), once its weights are in
+// vp.weight.
+TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
+                                     const DoubleMatrix& tally, const double* x) {
+    for (int32_t s = 0; s < vp.segments; ++s) {
+        const VectorPlan::Segment& seg = vp.segment[s];
+        const double* const w = vp.weight + seg.at;
+        if (seg.lanes == 0) {
+            by_rows(tally.column(plan.column[seg.column]), x, vp.rows, w, seg.steps);
+            continue;
+        }
+        int32_t count[4] = {0, 0, 0, 0};
+        for (int32_t l = 0; l < seg.lanes; ++l)
+            count[l] = plan.start[seg.column + l + 1] - plan.start[seg.column + l];
+        double* const acc = vp.cross + seg.acc;
+        switch (vp.rows) {
+        case 1:
+            by_columns<1>(acc, x, w, seg, count);
+            break;
+        case 2:
+            by_columns<2>(acc, x, w, seg, count);
+            break;
+        case 3:
+            by_columns<3>(acc, x, w, seg, count);
+            break;
+        case 4:
+            by_columns<4>(acc, x, w, seg, count);
+            break;
+        case 5:
+            by_columns<5>(acc, x, w, seg, count);
+            break;
+        case 6:
+            by_columns<6>(acc, x, w, seg, count);
+            break;
+        default:
+            by_columns<7>(acc, x, w, seg, count);
+            break;
+        }
+    }
+}
+
+} // namespace TALLY_LANES_NS
+} // namespace tally_pairs
