@@ -6,10 +6,11 @@
 % draws one log-log picture per plug-in family. Beside each time it records
 % what helps explain the curve: the minor page faults of the call (memory
 % touched for the first time), the call's peak memory, the bytes of its
-% inputs and outputs, the fixed cost of a call with the least input, what a
-% page fault costs on this machine, and the native times again in a process
-% whose allocator keeps the memory it frees (so that a call reuses pages
-% instead of touching new ones).
+% inputs and outputs, the processor time it spent in the kernel, the fixed
+% cost of a call with the least input, what a page fault and a random read
+% cost on this machine, and the native times again in a process whose
+% allocator keeps the memory it frees (so that a call reuses pages instead
+% of touching new ones).
 %
 % Run with an absolute path (run() changes into this script's folder):
 %   scripts/octave-cli-quiet --eval "run('$PWD/bench/octave_scaling.m')"
@@ -17,8 +18,8 @@
 % Environment:
 %   OCTAVE_SCALING_NATIVE  the native toolbox folder (default <project>/build/octave)
 %   OCTAVE_SCALING_SCALE   factor on every size (default 1; 0.05 for a smoke run)
-%   OCTAVE_SCALING_OUT     folder of the results, scaling_<family>.json and
-%                          scaling_<family>_kept.json
+%   OCTAVE_SCALING_OUT     folder of the results, scaling_<family>.json,
+%                          scaling_<family>_kept.json, scaling_machine.json
 %                          (default <native folder>/../bench-results)
 %   OCTAVE_SCALING_PLOTS   folder of the pictures, scaling_<family>.png
 %                          (default <project>/docs)
@@ -27,14 +28,17 @@
 %   OCTAVE_SCALING_KEEP    with 1, native code alone, for the process whose
 %                          allocator keeps freed memory.
 %
-% Processes: for each family, one octave-cli with the allocator's default
-% settings (native and vectorised code), then one that keeps freed memory
-% (MALLOC_TRIM_THRESHOLD_, MALLOC_MMAP_THRESHOLD_; native code); this
-% process then draws the family's picture from both results.
+% Processes: this one measures what a random read costs against the size
+% of the array read (scaling_machine.json); then, for each family, one
+% octave-cli with the allocator's default settings (native and vectorised
+% code) and one that keeps freed memory (MALLOC_TRIM_THRESHOLD_,
+% MALLOC_MMAP_THRESHOLD_; native code), after which this process draws the
+% family's picture from both results.
 %
 % Timing: at each size, each implementation is called in a loop, as a user
 % calls it: one warm-up call (which also gives the call's peak memory),
-% then the best (tic/toc) of 3 calls, with the page faults of that call.
+% then the best (tic/toc) of 3 calls, with the page faults and kernel time
+% of that call.
 % An implementation is skipped from the size on at which a call is
 % predicted to take more than 20 s or the process more than 4 GB,
 % extrapolating from the sizes before it (at scale 1 no size is).
@@ -103,6 +107,29 @@ function ft = first_touch ()
     ft.page_bytes = str2double (text);
   end
   ft.s_per_gib = ft.s_per_fault * 2^30 / ft.page_bytes;
+end
+
+function rr = random_reads ()
+  % What a random 8-byte read costs against the size of the array it reads
+  % from (Octave indexing with 65,536 random indices, best of 5 rounds of 8
+  % reads each): flat while the array fits the caches, rising as it leaves
+  % them. Arrays of 256 KiB to 512 MiB.
+  m = 2^16;
+  e = 15:26;
+  rr.bytes = 8 * 2 .^ e;
+  rr.ns_per_read = inf (size (e));
+  for i = 1:numel (e)
+    x = rand (2^e(i), 1);
+    idx = randi (2^e(i), m, 1);
+    y = x(idx);
+    for r = 1:5
+      tic;
+      for k = 1:8
+        y = x(idx);
+      end
+      rr.ns_per_read(i) = min (rr.ns_per_read(i), toc / (8 * m) * 1e9);
+    end
+  end
 end
 
 % ---------------------------------------------------------------- the families
@@ -188,13 +215,16 @@ end
 
 % ---------------------------------------------------------------- timing
 
-function [t, faults] = timed_call (fn)
+function [t, faults, sys] = timed_call (fn)
+  % One call: its wall time, its minor page faults and the processor time
+  % it spent in the kernel (page faults, memory handed back and forth).
   r0 = getrusage ();
   tic;
   out = fn ();
   t = toc;
   r1 = getrusage ();
   faults = r1.minflt - r0.minflt;
+  sys = (r1.stime.sec - r0.stime.sec) + (r1.stime.usec - r0.stime.usec) * 1e-6;
 end
 
 function [peak, bytes] = warm_up (fn)
@@ -207,14 +237,17 @@ function [peak, bytes] = warm_up (fn)
   bytes = data_bytes (out);
 end
 
-function [best, faults] = best_of (fn, calls)
+function [best, faults, sys] = best_of (fn, calls)
+  % The best of CALLS calls, with its page faults and kernel time.
   best = inf;
   faults = NaN;
+  sys = NaN;
   for c = 1:calls
-    [t, f] = timed_call (fn);
+    [t, f, k] = timed_call (fn);
     if t < best
       best = t;
       faults = f;
+      sys = k;
     end
   end
 end
@@ -242,6 +275,19 @@ function [why, limit] = too_big (line, k, sizes)
     why = 'over 4 GB';
   end
   limit = ~isempty (why);
+end
+
+function write_json (file, value)
+  folder = fileparts (file);
+  if ~exist (folder, 'dir')
+    mkdir (folder);
+  end
+  fid = fopen (file, 'w');
+  if fid < 0
+    error ('octave_scaling: cannot write %s', file);
+  end
+  fputs (fid, jsonencode (value));
+  fclose (fid);
 end
 
 function file = results_file (out_dir, name, kept)
@@ -281,16 +327,25 @@ function plot_family (fam, lines, file)
       label = sprintf ('%s (not run from %d on: %s predicted)', label, L.skipped_from, ...
                        L.skipped_why);
     end
+    % Thin lines and open markers for freed memory kept, which often runs on
+    % top of the native line.
+    width = 1.5;
+    face = colour;
+    if strcmp (L.impl, 'native_kept')
+      width = 0.75;
+      face = 'none';
+    end
     handles(end+1) = loglog (fam.sizes(ok), L.time_s(ok), style, 'color', colour, ...
-                             'linewidth', 1.5, 'markerfacecolor', colour, 'markersize', 5);
+                             'linewidth', width, 'markerfacecolor', face, 'markersize', 5);
     hold on;
     legends{end+1} = label;
   end
   % Slope 1 through the smallest native point.
-  ref = lines(1);
+  ref = lines(find (strcmp ({lines.impl}, 'native'), 1));
   x = fam.sizes([1 end]);
   handles(end+1) = loglog (x, ref.time_s(1) * x / x(1), 'k--', 'linewidth', 1);
   legends{end+1} = 'slope 1 (cost proportional to size)';
+
   hold off;
   grid on;
   % Room above the lines for the legend.
@@ -330,10 +385,14 @@ keep_env = 'MALLOC_TRIM_THRESHOLD_=68719476736 MALLOC_MMAP_THRESHOLD_=33554432';
 
 name = getenv ('OCTAVE_SCALING_FAMILY');
 if isempty (name)
-  % Each family in processes of its own, so that none inherits the heap
-  % another left behind: one with the allocator's default settings (native
-  % and vectorised code), one that keeps freed memory (native code); then
-  % the picture from both.
+  % First the caches as timing shows them. Then each family in processes
+  % of its own, so that none inherits the heap another left behind: one
+  % with the allocator's default settings (native and vectorised code), one
+  % that keeps freed memory (native code); then the picture from both.
+  machine.random_reads = random_reads ();
+  write_json (fullfile (out_dir, 'scaling_machine.json'), machine);
+  fprintf ('random reads: %s ns per read from 256 KiB to 512 MiB\n', ...
+           sprintf ('%.1f ', machine.random_reads.ns_per_read));
   octave_cli = fullfile (here, '..', 'scripts', 'octave-cli-quiet');
   for f = 1:numel (families)
     for kept = [false true]
@@ -378,13 +437,15 @@ if keep
   labels = {'native_kept'};
 end
 nsizes = numel (fam.sizes);
-lines = struct ('variant', {}, 'impl', {}, 'time_s', {}, 'faults', {}, 'peak_bytes', {}, ...
+lines = struct ('variant', {}, 'impl', {}, 'time_s', {}, 'faults', {}, 'sys_s', {}, ...
+                'peak_bytes', {}, ...
                 'input_bytes', {}, 'output_bytes', {}, 'detail', {}, 'overhead_s', {}, ...
                 'skipped_from', {}, 'skipped_why', {});
 for v = 1:numel (fam.variants)
   for m = 1:numel (impls)
     lines(end+1) = struct ('variant', fam.variants{v}, 'impl', labels{m}, ...
                            'time_s', NaN (1, nsizes), 'faults', NaN (1, nsizes), ...
+                           'sys_s', NaN (1, nsizes), ...
                            'peak_bytes', NaN (1, nsizes), 'input_bytes', NaN (1, nsizes), ...
                            'output_bytes', NaN (1, nsizes), 'detail', {cell(1, nsizes)}, ...
                            'overhead_s', NaN, 'skipped_from', [], 'skipped_why', '');
@@ -424,7 +485,7 @@ for v = 1:numel (fam.variants)
       % warm-up call, then the best of RUNS.
       fn = job.(impls{m});
       [lines(j).peak_bytes(k), out_b] = warm_up (fn);
-      [lines(j).time_s(k), lines(j).faults(k)] = best_of (fn, runs);
+      [lines(j).time_s(k), lines(j).faults(k), lines(j).sys_s(k)] = best_of (fn, runs);
       lines(j).input_bytes(k) = job.input_bytes;
       lines(j).output_bytes(k) = out_b;
       lines(j).detail{k} = job.detail;
@@ -444,14 +505,6 @@ result = struct ('family', name, 'x_label', fam.x_label, 'sizes', fam.sizes, 'sc
                  'kept', keep, 'allocator', repmat (keep_env, 1, keep), ...
                  'picture', fullfile (plot_dir, sprintf ('scaling_%s.png', name)));
 result.lines = lines;
-if ~exist (out_dir, 'dir')
-  mkdir (out_dir);
-end
 file = results_file (out_dir, name, keep);
-fid = fopen (file, 'w');
-if fid < 0
-  error ('octave_scaling: cannot write %s', file);
-end
-fputs (fid, jsonencode (result));
-fclose (fid);
+write_json (file, result);
 fprintf ('%s: %.0f s; results in %s\n', name, toc (started), file);
