@@ -428,15 +428,16 @@ def scaling_step(build, quick, picture_dir, problems):
             res["allocator"] = kept["allocator"]
             res["first_touch_kept"] = kept["first_touch"]
         data[family] = res
-    machine = load_json(os.path.join(out, "scaling_machine.json")) if data else None
     if not data:
         return None
-    return {"families": data, "machine": machine or {}, "load": load}
+    machine = load_json(os.path.join(out, "scaling_machine.json")) or {}
+    return {"families": data, "machine": machine, "load": load}
 
 
 def cache_sizes():
-    """The data caches' sizes in bytes, by level, and where they come from:
-    lscpu where it lists them, otherwise what the CPU reports to getconf."""
+    """The data caches' sizes in bytes, by level (one instance of each: what
+    one core sees), and where they come from: lscpu where it lists them,
+    otherwise what the CPU reports to getconf."""
     units = {"": 1, "B": 1, "K": 1024, "KiB": 1024, "M": 1048576, "MiB": 1048576,
              "G": 1073741824, "GiB": 1073741824}
     sizes = {}
@@ -446,12 +447,12 @@ def cache_sizes():
     except OSError:
         text = ""
     for level, key in (("L1d", "L1d cache"), ("L2", "L2 cache"), ("L3", "L3 cache")):
-        m = re.search(rf"^{key}:\s*([\d.]+)\s*([KMG]i?B?)?", text, re.M)
+        m = re.search(rf"^{key}:\s*([\d.]+)\s*([KMG]i?B?)?\s*(?:\((\d+) instances?\))?",
+                      text, re.M)
         if m:
-            # lscpu sums the instances; one core's share is what a call on one core sees.
-            inst = re.search(rf"^{key}:.*\((\d+) instances?\)", text, re.M)
+            # lscpu sums the instances; one of them is what a call on one core sees.
             total = float(m.group(1)) * units.get(m.group(2) or "", 1)
-            sizes[level] = total / int(inst.group(1)) if inst and level != "L3" else total
+            sizes[level] = total / int(m.group(3) or 1)
     if sizes:
         return sizes, "as `lscpu` lists them"
     try:
@@ -599,7 +600,8 @@ def range_evidence(res, line, a, b, caches, edges):
                      "call")
     kept = next((x for x in res["lines"] if x["impl"] == "native_kept"
                  and x["variant"] == line["variant"]), None)
-    if line["impl"] == "native" and kept and kept["time_s"][a] and kept["time_s"][b]:
+    if (line["impl"] == "native" and any(faults) and kept and kept["time_s"][a]
+            and kept["time_s"][b]):
         k0, k1 = kept["time_s"][a], kept["time_s"][b]
         parts.append(f"with freed memory kept {fmt_time(k0)} to {fmt_time(k1)} (slope "
                      f"{log_slope(sizes[a], k0, sizes[b], k1):.2f}; the default allocator's "
@@ -691,7 +693,7 @@ def scaling_markdown(scaling, caches, cache_source, started, quick):
                f"{SLOW_READ_FACTOR:g} times" if edges[1] else "")
             + ("." if any(edges) else ""))
     lines += [
-        "- Data caches per core: "
+        "- Data caches, one of each level (what one core sees): "
         + ", ".join(f"{lvl} {fmt_bytes(size)}" for lvl, size in caches.items())
         + f" ({cache_source}).",
         "",
