@@ -555,9 +555,13 @@ def growth_ranges(sizes, line):
 
 
 def kernel_share(line, k):
+    """The share of a call's time spent in the kernel; None for calls too
+    short to tell, unless they took no page fault."""
     t, sys_s = line["time_s"][k], line["sys_s"][k]
-    if not t or sys_s is None or t < KERNEL_TIME_MIN_S:
+    if not t or sys_s is None:
         return None
+    if t < KERNEL_TIME_MIN_S:
+        return 0.0 if line["faults"][k] == 0 else None
     return min(1.0, sys_s / t)
 
 
@@ -633,7 +637,7 @@ def faults_cell(line, k):
     if not line["time_s"][k]:
         return "-"
     f = line["faults"][k] or 0
-    ks = kernel_share(line, k)
+    ks = kernel_share(line, k) if line["time_s"][k] >= KERNEL_TIME_MIN_S else None
     return f"{f:,.0f}" + ("" if ks is None else f"; {100 * ks:.0f}%")
 
 
