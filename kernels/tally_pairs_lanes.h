@@ -5,8 +5,10 @@
 //   TALLY_LANES_NS      the path's namespace,
 //   TALLY_LANES_TARGET  the attributes of its functions (target, inlining),
 //   TALLY_LANES_TYPE    its register: four or eight doubles,
-// and, in that namespace, `splat(x)`: x in every lane, and `repeat4(p)`:
-// the four doubles at p, repeated to fill a register. Every term is formed and added with the
+// and, in that namespace, `splat(x)`: x in every lane, `repeat4(p)`: the
+// four doubles at p, repeated to fill a register, and `load_part(p, live)`,
+// `store_part(p, v, live)`: the first `live` lanes from or to p, touching no
+// memory past them (the other lanes load as 0). Every term is formed and added with the
 // helpers of ieee.h, one IEEE operation each, the element's own value on the left.
 #if !defined(TALLY_LANES_NS) || !defined(TALLY_LANES_TARGET) || !defined(TALLY_LANES_TYPE)
 #error "tally_pairs_lanes.h is included by tally_pairs_vector.h, once per vector path"
@@ -37,17 +39,12 @@ TALLY_LANES_TARGET inline void column_block(double* t, const double* x, int32_t 
                                             const double* w, int32_t count) {
     V acc[kVec];
     V val[kVec];
-    double t_last[kLanes] = {};
-    double x_last[kLanes] = {};
     for (int v = 0; v + 1 < kVec; ++v) {
         acc[v] = load(t + kLanes * v);
         val[v] = load(x + kLanes * v);
     }
-    const size_t last_bytes = sizeof(double) * static_cast<size_t>(live);
-    std::memcpy(t_last, t + kLanes * (kVec - 1), last_bytes);
-    std::memcpy(x_last, x + kLanes * (kVec - 1), last_bytes);
-    acc[kVec - 1] = load(t_last);
-    val[kVec - 1] = load(x_last);
+    acc[kVec - 1] = load_part(t + kLanes * (kVec - 1), live);
+    val[kVec - 1] = load_part(x + kLanes * (kVec - 1), live);
     for (int32_t p = 0; p < count; ++p) {
         const V wv = splat(w[p]);
         for (int v = 0; v < kVec; ++v)
@@ -55,8 +52,7 @@ TALLY_LANES_TARGET inline void column_block(double* t, const double* x, int32_t 
     }
     for (int v = 0; v + 1 < kVec; ++v)
         store(t + kLanes * v, acc[v]);
-    store(t_last, acc[kVec - 1]);
-    std::memcpy(t + kLanes * (kVec - 1), t_last, last_bytes);
+    store_part(t + kLanes * (kVec - 1), acc[kVec - 1], live);
 }
 
 // A tally column laid out by rows: blocks of eight registers, then the rest.

@@ -125,8 +125,12 @@ struct VectorPlan {
         k2[at] = p < 0 ? 0 : plan.k2[p];
     }
 
+    // A step of one register's sums costs as much as a step of two: each
+    // addition waits for the one before.
+    static int32_t at_least_two(int32_t registers) { return registers < 2 ? 2 : registers; }
+
     // Lays the plan out for registers of `lanes` doubles (4 or 8): a group
-    // of columns goes by columns when that takes fewer register operations.
+    // of columns goes by columns when that takes fewer register steps.
     void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows,
                int32_t lanes_per_register) {
         rows = value_rows;
@@ -150,7 +154,8 @@ struct VectorPlan {
             }
             const int32_t empty = 4 * longest - pairs;
             if (rows <= kMaxCrossRows && groups < kMaxCrossGroups && extra + empty <= 1024 &&
-                longest * by_columns_registers < pairs * by_rows_registers) {
+                longest * at_least_two(by_columns_registers) <
+                    pairs * at_least_two(by_rows_registers)) {
                 segment[segments++] = {length, longest, shortest, c, lanes, groups * 8 * 4};
                 for (int32_t s = 0; s < longest; ++s)
                     for (int32_t l = 0; l < 4; ++l) {
@@ -195,6 +200,15 @@ namespace avx2_lanes {
 IEEE_AVX2 inline Lanes4 splat(double x) {
     return (Lanes4)_mm256_set1_pd(x);
 }
+IEEE_AVX2 inline __m256i first_lanes(int32_t live) {
+    return _mm256_cmpgt_epi64(_mm256_set1_epi64x(live), _mm256_setr_epi64x(0, 1, 2, 3));
+}
+IEEE_AVX2 inline Lanes4 load_part(const double* p, int32_t live) {
+    return (Lanes4)_mm256_maskload_pd(p, first_lanes(live));
+}
+IEEE_AVX2 inline void store_part(double* p, Lanes4 v, int32_t live) {
+    _mm256_maskstore_pd(p, first_lanes(live), (__m256d)v);
+}
 IEEE_AVX2 inline Lanes4 repeat4(const double* p) {
     return load4(p);
 }
@@ -202,6 +216,12 @@ IEEE_AVX2 inline Lanes4 repeat4(const double* p) {
 namespace avx512_lanes {
 IEEE_AVX512 inline Lanes8 splat(double x) {
     return (Lanes8)_mm512_set1_pd(x);
+}
+IEEE_AVX512 inline Lanes8 load_part(const double* p, int32_t live) {
+    return (Lanes8)_mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << live) - 1), p);
+}
+IEEE_AVX512 inline void store_part(double* p, Lanes8 v, int32_t live) {
+    _mm512_mask_storeu_pd(p, static_cast<__mmask8>((1u << live) - 1), (__m512d)v);
 }
 IEEE_AVX512 inline Lanes8 repeat4(const double* p) {
     return (Lanes8)_mm512_maskz_broadcast_f64x4(0xff, _mm256_loadu_pd(p));
