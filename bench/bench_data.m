@@ -185,3 +185,24 @@ function T = tally_octave (W, S, R, r, F, full)
     end
   end
 end
+
+function w = tally_work (W, S, R, r, F_switch, full)
+  % The operations that the order of a tally's terms leaves to do, for its
+  % bound: the longest chain of dependent additions into one tally element
+  % (every value record adds its column's pairs one after another into each
+  % value row; every NaN record subtracts them from the last row), and the
+  % multiplications and additions in all.
+  G = columns (W);
+  E = [S{1:G}];
+  n = rows (E);
+  nanrec = isnan (E(2, :));
+  values = sum (! nanrec);
+  nans = full * sum (nanrec);
+  taken = R(R > 0 & R <= r);
+  pairs = accumarray (fix (taken(:) - 1) + 1, 1, [fix(r) 1]);
+  P = sum (pairs);
+  w.chain = max ([values, nans] * max ([pairs; 0]));
+  w.muls = values * P * n + nans * P * (1 + 2 * (F_switch != 0));
+  w.adds = values * P * (n - 1) + nans * P;
+end
+

@@ -112,13 +112,13 @@ struct VectorPlan {
     int32_t rows = 0; // the value rows of a record, n - 1
     int32_t K = 0;
     Segment segment[PairPlan::kMaxColumns];
-    uint16_t k1[kCapacity];
-    uint16_t k2[kCapacity];
-    double first[kCapacity];  // W(k1, g) of the current entry
-    double weight[kCapacity]; // the current record's weights
+    alignas(64) uint16_t k1[kCapacity];
+    alignas(64) uint16_t k2[kCapacity];
+    alignas(64) double first[kCapacity];  // W(k1, g) of the current entry
+    alignas(64) double weight[kCapacity]; // the current record's weights
     // Accumulators of the groups laid out by columns: 8 x 4 each, row-major
     // (rows past n - 1 fill the last register and are never read back).
-    double cross[kMaxCrossGroups * 8 * 4];
+    alignas(64) double cross[kMaxCrossGroups * 8 * 4];
 
     void put(int32_t at, const PairPlan& plan, int32_t p) {
         k1[at] = p < 0 ? 0 : plan.k1[p];
