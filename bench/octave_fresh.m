@@ -23,8 +23,8 @@
 % does (peak resident size during the call less the size before it) and
 % prints an MD5 digest of its result: the native function, the MEX file and
 % the straight loops must give the same bytes in every process. Before the
-% timings, this process checks in itself that the native function agrees
-% with the vectorised code on every shape (octave_bench.m's comparison).
+% timings, one more process checks that the native function agrees with the
+% vectorised code on every shape (octave_bench.m's comparison).
 %
 % Run with absolute paths (run() changes into this script's folder):
 %   scripts/octave-cli-quiet --eval "run('$PWD/bench/octave_fresh.m')"
@@ -36,8 +36,9 @@
 %   OCTAVE_BENCH_SCALE      factor on the data sizes (default 1; 0.1 for a smoke run)
 %   OCTAVE_FRESH_PROCESSES  processes per shape and implementation (default 3)
 %   OCTAVE_FRESH_OUT        results file (default <build>/bench-results/octave_fresh.json)
-%   OCTAVE_FRESH_CHILD      set by the script itself for a measuring process:
-%                           "<shape>:<implementation>"
+%   OCTAVE_FRESH_CHILD      set by the script itself for a measuring process,
+%                           "<shape>:<implementation>", and for the comparison
+%                           with the vectorised code, "check"
 % The allocator's MALLOC_* settings and GLIBC_TUNABLES are removed from the
 % environment of every measuring process. Needs Octave 7 or later (jsonencode).
 
@@ -49,6 +50,18 @@ setenv ('OCTAVE_BENCH_LIBRARY', '1');
 source (fullfile (here, 'octave_bench.m'));
 unsetenv ('OCTAVE_BENCH_LIBRARY');
 
+function impls = shape_impls (shape)
+  % The implementations timed on SHAPE.
+  switch shape
+    case {'tally_pairs_full/a', 'tally_pairs_full/b'}
+      impls = {'native', 'mex', 'octave', 'loops'};
+    case 'fold_links_full/huge'
+      impls = {'native'};
+    otherwise
+      impls = {'native', 'mex', 'octave'};
+  end
+end
+
 function job = fresh_job (shape, scale)
   % The data and implementations of one shape; fold_links_full and
   % align_series are octave_bench.m's jobs, data included.
@@ -56,7 +69,6 @@ function job = fresh_job (shape, scale)
     case {'fold_links_full', 'align_series'}
       job = make_job (shape, scale);
       job.plugin = shape;
-      job.impls = {'native', 'mex', 'octave'};
     case {'tally_pairs_full/a', 'tally_pairs_full/b'}
       rand ('state', 17); randn ('state', 17);
       if strcmp (shape, 'tally_pairs_full/a')
@@ -74,7 +86,6 @@ function job = fresh_job (shape, scale)
       job.octave_code = 'records side by side, one matrix product per class';
       job.exact = false;
       job.plugin = 'tally_pairs_full';
-      job.impls = {'native', 'mex', 'octave', 'loops'};
     case 'fold_links_full/huge'
       job.sizes = 'fold_links_full (zeros (2, 0), [2^31 - 1; 0]): no links, huge counts';
       job.data = {zeros(2, 0), [2^31 - 1; 0]};
@@ -83,7 +94,6 @@ function job = fresh_job (shape, scale)
       job.octave_code = '';
       job.exact = true;
       job.plugin = 'fold_links_full';
-      job.impls = {'native'};
     otherwise
       error ('octave_fresh: no shape %s', shape);
   end
@@ -120,6 +130,10 @@ function d = result_digest (out)
   d = hash ('md5', char (bytes));
 end
 
+function key = shape_key (shape)
+  key = strrep (shape, '/', '_');
+end
+
 function dir = fresh_dir (name, default)
   dir = getenv (name);
   if isempty (dir)
@@ -132,11 +146,26 @@ mex_dir = fresh_dir ('OCTAVE_BENCH_MEX', fullfile (here, '..', 'build', 'octave-
 loops_dir = fresh_dir ('OCTAVE_FRESH_LOOPS', fullfile (here, '..', 'build', 'bench', 'octave-mex'));
 scale = env_number ('OCTAVE_BENCH_SCALE', 1);
 calls = 4;
+shapes = {'fold_links_full', 'tally_pairs_full/a', 'tally_pairs_full/b', 'align_series', ...
+          'fold_links_full/huge'};
 
 % ---------------------------------------------------------------- a measuring process
 
 child = getenv ('OCTAVE_FRESH_CHILD');
-if ~isempty (child)
+
+if strcmp (child, 'check')
+  addpath (native_dir);
+  for s = 1:numel (shapes)
+    job = fresh_job (shapes{s}, scale);
+    if ~isempty (job.octave)
+      [ok, how] = agree (job.call (str2func (job.plugin), job.data), job.octave (job.data), ...
+                         job.exact);
+      printf ('agree %s %d %s\n', shape_key (job.name), ok, how);
+    end
+    clear job;
+  end
+  exit (0);
+elseif ~isempty (child)
   sep = find (child == ':', 1, 'last');
   job = fresh_job (child(1:sep-1), scale);
   impl = child(sep+1:end);
@@ -161,6 +190,7 @@ if ~isempty (child)
   end
   printf ('fresh %.9g %.9g %.0f %.0f %.0f %s\n', min (times), first, (peak - before) * 1024, ...
           input_bytes, bytes_of (out), result_digest (out));
+  printf ('sizes: %s\ncode: %s\n', job.sizes, job.octave_code);
   exit (0);
 end
 
@@ -177,41 +207,33 @@ for v = {'MALLOC_ARENA_MAX', 'MALLOC_ARENA_TEST', 'MALLOC_CHECK_', 'MALLOC_MMAP_
          'GLIBC_TUNABLES'}
   unsetenv (v{1});
 end
-shapes = {'fold_links_full', 'tally_pairs_full/a', 'tally_pairs_full/b', 'align_series', ...
-          'fold_links_full/huge'};
-
-% Agreement of the native functions with the vectorised code, here.
-addpath (native_dir);
-checks = struct ();
-for s = 1:numel (shapes)
-  job = fresh_job (shapes{s}, scale);
-  if isempty (job.octave)
-    continue;
-  end
-  a = job.call (str2func (job.plugin), job.data);
-  b = job.octave (job.data);
-  [ok, how] = agree (a, b, job.exact);
-  checks.(strrep (strrep (job.name, '/', '_'), '-', '_')) = struct ('agree', ok, 'check', how);
-  clear a b job;
+% Agreement of the native functions with the vectorised code, in a process
+% of its own (this one would keep the memory of the largest shape's data).
+[status, text] = system (sprintf ('OCTAVE_FRESH_CHILD=check %s --eval "run(''%s'')"', octave_cli, ...
+                                  fullfile (here, 'octave_fresh.m')));
+if status ~= 0
+  error ('octave_fresh: the comparison with the vectorised code failed:\n%s', text);
 end
-rmpath (native_dir);
+checks = struct ();
+for line = regexp (text, 'agree (\S+) ([01]) ([^\n]*)', 'tokens')
+  checks.(line{1}{1}) = struct ('agree', line{1}{2} == '1', 'check', line{1}{3});
+end
 
 fprintf ('Fresh processes: %d per shape and implementation, best of %d calls after a warm-up, scale %g\n', ...
          processes, calls, scale);
 results = {};
 failed = false;
 for s = 1:numel (shapes)
-  job = fresh_job (shapes{s}, scale);
-  impls = job.impls;
-  res = struct ('name', job.name, 'plugin', job.plugin, 'sizes', job.sizes, ...
-                'octave_code', job.octave_code, 'agree', true, 'check', '');
-  key = strrep (strrep (job.name, '/', '_'), '-', '_');
+  impls = shape_impls (shapes{s});
+  res = struct ('name', shapes{s}, 'sizes', '', 'octave_code', '', 'agree', true, 'check', '');
+  key = shape_key (shapes{s});
   if isfield (checks, key)
     res.agree = checks.(key).agree;
     res.check = checks.(key).check;
+  elseif any (strcmp (impls, 'octave'))
+    res.agree = false;
+    res.check = 'no result from the comparison';
   end
-  res.input_bytes = bytes_of (job.data);
-  clear job;
   m = struct ();
   for i = 1:numel (impls)
     m.(impls{i}) = struct ('best_s', [], 'first_s', [], 'peak_bytes', [], 'digests', {{}});
@@ -235,7 +257,10 @@ for s = 1:numel (shapes)
       x.first_s(end+1) = str2double (tok{2});
       x.peak_bytes(end+1) = str2double (tok{3});
       x.digests{end+1} = tok{6};
+      res.input_bytes = str2double (tok{4});
       res.output_bytes = str2double (tok{5});
+      res.sizes = regexp (text, 'sizes: ([^\n]*)', 'tokens', 'once'){1};
+      res.octave_code = regexp (text, 'code: ([^\n]*)', 'tokens', 'once'){1};
       m.(impls{i}) = x;
       fprintf ('%-22s %-7s process %d: best %8.4f s, first call %8.4f s, peak rise %6.0f MB\n', ...
                shapes{s}, impls{i}, p, x.best_s(end), x.first_s(end), x.peak_bytes(end) / 1e6);
