@@ -134,16 +134,9 @@ function key = shape_key (shape)
   key = strrep (shape, '/', '_');
 end
 
-function dir = fresh_dir (name, default)
-  dir = getenv (name);
-  if isempty (dir)
-    dir = default;
-  end
-end
-
-native_dir = fresh_dir ('OCTAVE_BENCH_NATIVE', fullfile (here, '..', 'build', 'octave'));
-mex_dir = fresh_dir ('OCTAVE_BENCH_MEX', fullfile (here, '..', 'build', 'octave-mex'));
-loops_dir = fresh_dir ('OCTAVE_FRESH_LOOPS', fullfile (here, '..', 'build', 'bench', 'octave-mex'));
+native_dir = env_dir ('OCTAVE_BENCH_NATIVE', fullfile (here, '..', 'build', 'octave'));
+mex_dir = env_dir ('OCTAVE_BENCH_MEX', fullfile (here, '..', 'build', 'octave-mex'));
+loops_dir = env_dir ('OCTAVE_FRESH_LOOPS', fullfile (here, '..', 'build', 'bench', 'octave-mex'));
 scale = env_number ('OCTAVE_BENCH_SCALE', 1);
 calls = 4;
 shapes = {'fold_links_full', 'tally_pairs_full/a', 'tally_pairs_full/b', 'align_series', ...
