@@ -475,8 +475,9 @@ def md_fresh(data):
         "over the native function's. Memory factor: (inputs + the call's peak rise) / "
         "(inputs + outputs), with the warm-up call's peak rise measured as `octave_bench.m` "
         "measures it, the largest over the processes (left out below 1 MB of inputs and "
-        "outputs). The native function, the MEX file and the straight loops gave the "
-        "same bytes in every process (MD5 of each result) unless a problem is listed below.",
+        "outputs). The native function, the MEX file and the straight loops give the "
+        "same bytes (MD5 of the result in the first process of each) unless a problem is "
+        "listed below.",
         "",
         "| shape | implementation | best call | range over processes | first call | "
         "native's speed-up | call's peak (memory factor) |",
@@ -500,7 +501,7 @@ def md_fresh(data):
         check = f"; native against vectorised code: {shape['check']}" if shape["check"] else ""
         if len(shape["impls"]) > 1 and shape["identical"] is not None:
             same = [FRESH_IMPLS[i] for i in shape["impls"] if i != "octave"]
-            check += (f"; {', '.join(same)}: the same bytes in every process: "
+            check += (f"; {', '.join(same)}: the same bytes: "
                       f"{'yes' if shape['identical'] else 'NO'}")
         lines.append(f"- `{shape['name']}`: {shape['sizes']}; inputs {shape['input_bytes'] / mb:.0f}"
                      f" MB, outputs {shape['output_bytes'] / mb:.0f} MB{check}.")
