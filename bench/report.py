@@ -37,6 +37,7 @@ import re
 import shlex
 import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -130,15 +131,19 @@ def run_step(title, cmd, env=None, capture=False):
     full_env = dict(os.environ)
     if env:
         full_env.update(env)
+    started = time.monotonic()
     try:
         if capture:
             p = subprocess.run(cmd, cwd=ROOT, env=full_env, stdout=subprocess.PIPE, text=True)
-            return p.returncode, p.stdout
-        p = subprocess.run(cmd, cwd=ROOT, env=full_env)
-        return p.returncode, None
+            result = p.returncode, p.stdout
+        else:
+            p = subprocess.run(cmd, cwd=ROOT, env=full_env)
+            result = p.returncode, None
     except OSError as e:
         print(f"cannot run {cmd[0]}: {e}", file=sys.stderr)
         return 127, None
+    print(f"--- {title}: {time.monotonic() - started:.0f} s", flush=True)
+    return result
 
 
 def remove(path):
@@ -526,6 +531,10 @@ def machine_probe_step(build, quick, problems):
         data = None
     if data is None:
         problems.append(f"machine_probe failed (status {status})")
+    else:
+        with open(os.path.join(build, "bench-results", "machine.json"), "w",
+                  encoding="utf-8") as f:
+            json.dump(data, f, indent=2)
     return data
 
 
