@@ -3,8 +3,9 @@
 // benchmark figures can be read against it and translated to other machines.
 // Prints one JSON object:
 //   first touch   seconds per GiB to fault in fresh anonymous memory, one
-//                 write per 4 KiB page, with base pages and with
-//                 madvise(MADV_HUGEPAGE);
+//                 write per 4 KiB page, without and with
+//                 madvise(MADV_HUGEPAGE), and the part of it that came in
+//                 transparent huge pages;
 //   latency       ns per dependent double addition and multiplication;
 //   throughput    ns per independent double addition and multiplication
 //                 instruction, scalar and 2, 4 and 8 lanes wide where the
@@ -55,10 +56,22 @@ constexpr size_t kHugePage = size_t(2) << 20;
 
 // ------------------------------------------------------------ first touch
 
+// The process's anonymous memory in transparent huge pages, in bytes (the
+// AnonHugePages line of /proc/self/smaps_rollup; 0 where there is none).
+double huge_page_bytes() {
+    std::ifstream f("/proc/self/smaps_rollup");
+    std::string line;
+    while (std::getline(f, line)) {
+        if (line.compare(0, 14, "AnonHugePages:") == 0) return std::atof(line.c_str() + 14) * 1024;
+    }
+    return 0;
+}
+
 // Seconds to map BYTES of fresh anonymous memory and write one byte per 4 KiB
 // page; unmapped afterwards. huge: ask for transparent huge pages first (the
-// mapping is aligned to 2 MiB so that every page can be one).
-double first_touch(size_t bytes, bool huge) {
+// mapping is aligned to 2 MiB so that every page can be one). *huge_share:
+// the part of the mapping the kernel gave huge pages.
+double first_touch(size_t bytes, bool huge, double* huge_share) {
     const size_t mapped = bytes + kHugePage;
     void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) return -1;
@@ -77,6 +90,7 @@ double first_touch(size_t bytes, bool huge) {
     for (size_t i = 0; i < bytes; i += kPage)
         *static_cast<volatile char*>(start + i) = 1;
     const double s = seconds_since(t0);
+    *huge_share = huge_page_bytes() / double(bytes);
     munmap(p, mapped);
     return s;
 }
@@ -243,12 +257,19 @@ int main(int argc, char** argv) {
     const int runs = 3;
 
     // First touch.
-    double touch = 1e30, touch_huge = 1e30;
+    double touch = 1e30, touch_huge = 1e30, share = 0, share_huge = 0;
     for (int k = 0; k < runs; ++k) {
-        const double s = first_touch(bytes, false);
-        const double h = first_touch(bytes, true);
-        if (s > 0 && s < touch) touch = s;
-        if (h > 0 && h < touch_huge) touch_huge = h;
+        double sh = 0, hh = 0;
+        const double s = first_touch(bytes, false, &sh);
+        const double h = first_touch(bytes, true, &hh);
+        if (s > 0 && s < touch) {
+            touch = s;
+            share = sh;
+        }
+        if (h > 0 && h < touch_huge) {
+            touch_huge = h;
+            share_huge = hh;
+        }
     }
 
     // Floating point: each timing takes about 0.1 s on a machine of a few GHz
@@ -298,8 +319,10 @@ int main(int argc, char** argv) {
     std::printf("{\n  \"tool\": \"machine_probe\",\n  \"quick\": %s,\n  \"array_bytes\": %zu,\n",
                 quick ? "true" : "false", bytes);
     std::printf("  \"cpu_mhz_proc_cpuinfo\": %s,\n", cpu_mhz().c_str());
-    std::printf("  \"first_touch_s_per_gib\": %s,\n  \"first_touch_huge_s_per_gib\": %s,\n",
-                num(touch / gib).c_str(), num(touch_huge / gib).c_str());
+    std::printf("  \"first_touch\": {\"s_per_gib\": %s, \"huge_page_share\": %.3f},\n",
+                num(touch / gib).c_str(), share);
+    std::printf("  \"first_touch_madvise_huge\": {\"s_per_gib\": %s, \"huge_page_share\": %.3f},\n",
+                num(touch_huge / gib).c_str(), share_huge);
     std::printf("  \"add_latency_ns\": %s,\n  \"mul_latency_ns\": %s,\n", num(lat_add).c_str(),
                 num(lat_mul).c_str());
     std::printf("  \"throughput\": [\n");

@@ -508,8 +508,9 @@ def md_fresh(data):
             same = [FRESH_IMPLS[i] for i in shape["impls"] if i != "octave"]
             check += (f"; {', '.join(same)}: the same bytes: "
                       f"{'yes' if shape['identical'] else 'NO'}")
-        lines.append(f"- `{shape['name']}`: {shape['sizes']}; inputs {shape['input_bytes'] / mb:.0f}"
-                     f" MB, outputs {shape['output_bytes'] / mb:.0f} MB{check}.")
+        lines.append(f"- `{shape['name']}`: {shape['sizes']}; inputs "
+                     f"{shape['input_bytes'] / mb:.0f} MB, outputs "
+                     f"{shape['output_bytes'] / mb:.0f} MB{check}.")
     lines.append("")
     return lines
 
@@ -542,8 +543,12 @@ def md_machine_probe(data):
     def num(x, digits=2):
         return "-" if x is None else f"{x:.{digits}f}"
 
+    def share(t):
+        return f"{100 * t['huge_page_share']:.0f}%"
+
     mib = data["array_bytes"] / 1048576
     mhz = data.get("cpu_mhz_proc_cpuinfo")
+    touch, huge = data["first_touch"], data["first_touch_madvise_huge"]
     lines = [
         "### This machine",
         "",
@@ -556,11 +561,14 @@ def md_machine_probe(data):
         f"| clock | {f'{mhz:.0f} MHz' if mhz else 'unknown'} | the `cpu MHz` line of "
         "`/proc/cpuinfo`, as the kernel reports it; on a virtual machine it may be the "
         "host's nominal clock rather than the speed the core runs at |",
-        f"| first touch, 4 KiB pages | {num(data['first_touch_s_per_gib'])} s per GiB | "
-        f"`mmap` {mib:.0f} MiB of fresh anonymous memory and write one byte per 4 KiB page "
-        "(what a fresh allocation of that size costs when it is first written) |",
-        f"| first touch, huge pages | {num(data['first_touch_huge_s_per_gib'], 3)} s per GiB | "
-        "the same after `madvise(MADV_HUGEPAGE)` on a 2 MiB-aligned range |",
+        f"| first touch | {num(touch['s_per_gib'])} s per GiB | `mmap` {mib:.0f} MiB of fresh "
+        "anonymous memory and write one byte per 4 KiB page (what a fresh allocation of that "
+        f"size costs when it is first written); {share(touch)} of it came in huge pages |",
+        f"| first touch, huge pages asked for | {num(huge['s_per_gib'], 3)} s per GiB | the "
+        "same after `madvise(MADV_HUGEPAGE)` on a 2 MiB-aligned range; "
+        f"{share(huge)} of it came in huge pages (the kernel may first compact memory to "
+        "free 2 MiB pages, which the figure includes, and falls back to 4 KiB pages where it "
+        "finds none) |",
         f"| addition latency | {num(data['add_latency_ns'], 3)} ns | one chain of dependent "
         "double additions |",
         f"| multiplication latency | {num(data['mul_latency_ns'], 3)} ns | one chain of "
@@ -692,14 +700,15 @@ def generated_markdown(rows, info, started, args, results, problems):
     ]
     if results.get("machine_probe"):
         lines += md_machine_probe(results["machine_probe"])
-    lines += [
-        "### Speed",
-        "",
-        "Ratio = baseline time / our time: above 1 means ours is faster.",
-        "",
-        md_table(rows),
-        "",
-    ]
+    if rows:
+        lines += [
+            "### Speed",
+            "",
+            "Ratio = baseline time / our time: above 1 means ours is faster.",
+            "",
+            md_table(rows),
+            "",
+        ]
     oc = results.get("octave")
     if oc:
         lines += [
@@ -722,17 +731,18 @@ def generated_markdown(rows, info, started, args, results, problems):
                           f"{factor:.2f}x, met: {met}.", ""]
     if results.get("octave_fresh"):
         lines += md_fresh(results["octave_fresh"])
-    lines += [
-        "### How each figure is measured",
-        "",
-        "- **C++ plug-in benchmarks** (`build/bench/plugin_bench`, Google Benchmark): each "
-        "plug-in called through the emulated host, and each kernel alone on plain memory "
-        "(the io policies of `tests/support/plain_io.h`), against the plain reference loops of "
-        "`tests/reference`, built with the same flags and checked bit for bit against them "
-        "once before timing. Time: wall time per call, best of "
-        f"{1 if quick else 3} repetition(s); throughput: the bytes of input and output that a "
-        "call touches, as the benchmark counts them, per wall second.",
-    ]
+    if any(results.get(k) for k in ("plugin_bench", "maskdiff", "octave")):
+        lines += ["### How each figure is measured", ""]
+    if results.get("plugin_bench"):
+        lines += [
+            "- **C++ plug-in benchmarks** (`build/bench/plugin_bench`, Google Benchmark): each "
+            "plug-in called through the emulated host, and each kernel alone on plain memory "
+            "(the io policies of `tests/support/plain_io.h`), against the plain reference loops of "
+            "`tests/reference`, built with the same flags and checked bit for bit against them "
+            "once before timing. Time: wall time per call, best of "
+            f"{1 if quick else 3} repetition(s); throughput: the bytes of input and output that a "
+            "call touches, as the benchmark counts them, per wall second.",
+        ]
     md = results.get("maskdiff")
     if md:
         lines.append(
@@ -784,6 +794,8 @@ def write_markdown(path, rows, info, started, args, results, problems):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--build", default="build", help="build folder (default: build)")
+    ap.add_argument("--skip-plugin-bench", action="store_true",
+                    help="leave out the plug-ins against the reference loops (plugin_bench)")
     ap.add_argument("--skip-maskdiff", action="store_true", help="leave out the maskdiff timings")
     ap.add_argument("--skip-octave", action="store_true", help="leave out the Octave timings")
     ap.add_argument("--skip-fresh", action="store_true",
@@ -806,7 +818,9 @@ def main():
 
     if not args.skip_machine:
         results["machine_probe"] = machine_probe_step(build, args.quick, problems)
-    rows, results["plugin_bench"] = plugin_bench_rows(build, args.quick, problems)
+    rows = []
+    if not args.skip_plugin_bench:
+        rows, results["plugin_bench"] = plugin_bench_rows(build, args.quick, problems)
     if not args.skip_maskdiff:
         r, results["maskdiff"] = maskdiff_rows(build, args.quick, problems)
         rows += r
@@ -818,7 +832,8 @@ def main():
     info.update({k: v for k, v in machine_info().items() if k == "load"})
 
     print("\n=== Report" + (" (quick run, reduced sizes)" if args.quick else ""))
-    print(text_table(rows))
+    if rows:
+        print(text_table(rows))
     for r in rows:
         if r.note and r.time_s is not None:
             print(f"  note: {r.name}: {r.note}")
