@@ -62,7 +62,8 @@ test-sanitize: $(SANITIZE_BUILD)/.deps-sanitize
 	  ctest --output-on-failure -j $(JOBS)
 
 # Benchmarks: the plug-ins against the reference loops and against vectorised
-# Octave code, maskdiff against cmp and diff; the report goes to
+# Octave code, also in fresh Octave processes as users run them, maskdiff
+# against cmp and diff, and the machine's own figures; the report goes to
 # docs/performance.md.
 bench: $(BUILD)/.deps-bench
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_BENCH=ON $(CMAKE_FLAGS)

@@ -19,6 +19,8 @@
 %   OCTAVE_BENCH_OUT     results file (default <build>/bench-results/octave.json)
 %   OCTAVE_BENCH_MEMORY  set by the script itself for the child process that
 %                        measures one call's memory: "<implementation>:<plug-in>"
+%   OCTAVE_BENCH_LIBRARY when set, the script defines its functions (data,
+%                        vectorised code, comparisons) and stops there
 %
 % Timing: one warm-up call of each implementation, then RUNS rounds that call
 % the three in turn, the order rotating from round to round (the allocator
@@ -178,6 +180,12 @@ function ok = identical (a, b)
 end
 
 % ---------------------------------------------------------------- main
+
+% Another benchmark script may source this file for the functions above
+% alone (bench/octave_fresh.m sets OCTAVE_BENCH_LIBRARY).
+if ~isempty (getenv ('OCTAVE_BENCH_LIBRARY'))
+  return;
+end
 
 here = fileparts (mfilename ('fullpath'));
 native_dir = env_dir ('OCTAVE_BENCH_NATIVE', fullfile (here, '..', 'build', 'octave'));

@@ -16,7 +16,13 @@ In this order:
   4. bench/octave_scaling.m: how the cost of a native call and of the
      vectorised code grows with the size of the data, one log-log picture
      per family (written next to the report) and the section "How cost
-     grows" of the report.
+     grows" of the report;
+  5. bench/octave_fresh.m: the native functions, the MEX files, vectorised
+     Octave code and the straight loops of the pair tallies, each timed in
+     fresh octave-cli processes the way users run them, against targets.
+Before them, BUILD/bench/machine_probe measures the machine (first-touch
+cost, floating-point latency and throughput, memory bandwidth), reported as
+"This machine".
 Then prints one table (benchmark, time, throughput, baseline, baseline time,
 ratio = baseline time / our time, target, met) and writes it with the machine
 and the date into docs/performance.md, between the markers that delimit the
@@ -36,6 +42,7 @@ import re
 import shlex
 import subprocess
 import sys
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
@@ -129,15 +136,19 @@ def run_step(title, cmd, env=None, capture=False):
     full_env = dict(os.environ)
     if env:
         full_env.update(env)
+    started = time.monotonic()
     try:
         if capture:
             p = subprocess.run(cmd, cwd=ROOT, env=full_env, stdout=subprocess.PIPE, text=True)
-            return p.returncode, p.stdout
-        p = subprocess.run(cmd, cwd=ROOT, env=full_env)
-        return p.returncode, None
+            result = p.returncode, p.stdout
+        else:
+            p = subprocess.run(cmd, cwd=ROOT, env=full_env)
+            result = p.returncode, None
     except OSError as e:
         print(f"cannot run {cmd[0]}: {e}", file=sys.stderr)
         return 127, None
+    print(f"--- {title}: {time.monotonic() - started:.0f} s", flush=True)
+    return result
 
 
 def remove(path):
@@ -805,6 +816,238 @@ def scaling_only(build, args, started):
     if problems:
         print("\nProblems:\n" + "\n".join(f"  - {p}" for p in problems))
     return 1 if problems else 0
+# --------------------------------------------------------------- fresh processes
+
+# Targets of the fresh-process figures: (shape, baseline implementation) ->
+# least ratio of the baseline's best call to the native function's.
+FRESH_TARGETS = {
+    ("fold_links_full", "mex"): 5.0,
+    ("fold_links_full", "octave"): 8.0,
+    ("tally_pairs_full/a", "loops"): 7.0,
+    ("tally_pairs_full/a", "octave"): 5.0,
+    ("tally_pairs_full/b", "loops"): 7.0,
+    ("tally_pairs_full/b", "octave"): 5.0,
+    ("align_series", "octave"): 16.0,
+}
+# Memory factor of a native call, at most; and the huge-count call's time.
+FRESH_MEMORY_TARGETS = {"fold_links_full": 1.3}
+FRESH_HUGE_SECONDS = 1.0
+# Below this many bytes of inputs and outputs, a memory factor would measure
+# the granularity of pages rather than the call: the table leaves it out.
+FRESH_FACTOR_BYTES = 1e6
+FRESH_IMPLS = {"native": "native", "mex": "MEX file", "octave": "vectorised Octave",
+               "loops": "straight loops (MEX)"}
+
+
+def fresh_step(build, quick, problems):
+    """bench/octave_fresh.m: each implementation in fresh octave-cli processes."""
+    out = os.path.join(build, "bench-results", "octave_fresh.json")
+    remove(out)
+    env = {"OCTAVE_FRESH_OUT": out, "OCTAVE_BENCH_NATIVE": os.path.join(build, "octave"),
+           "OCTAVE_BENCH_MEX": os.path.join(build, "octave-mex"),
+           "OCTAVE_FRESH_LOOPS": os.path.join(build, "bench", "octave-mex")}
+    if quick:
+        env.update({"OCTAVE_BENCH_SCALE": "0.1", "OCTAVE_FRESH_PROCESSES": "1"})
+    script = os.path.join(ROOT, "bench", "octave_fresh.m").replace("'", "''")
+    cmd = [os.path.join(ROOT, "scripts", "octave-cli-quiet"), "--eval", f"run('{script}')"]
+    status, _ = run_step("Fresh Octave processes, the way users run", cmd, env=env)
+    data = load_json(out) if os.path.exists(out) else None
+    if status != 0 or data is None:
+        problems.append(f"octave_fresh.m failed (status {status})")
+    for shape in (data or {}).get("shapes", []):
+        if not shape.get("identical", True):
+            problems.append(f"{shape['name']} in fresh processes: the native function, the MEX "
+                            "file and the straight loops do not give the same bytes")
+        if not shape.get("agree", True):
+            problems.append(f"{shape['name']}: the native function and the vectorised code "
+                            "disagree")
+    return data
+
+
+def _values(x):
+    """A JSON figure per process: a list, or one number when there was one process."""
+    return x if isinstance(x, list) else [x]
+
+
+def fresh_figures(data):
+    """Per shape: per implementation its best call over the processes, the range of
+    the processes' best calls, the first (warm-up) calls and the memory factor of
+    the largest peak."""
+    shapes = []
+    for shape in data.get("shapes", []):
+        inp, outp = shape["input_bytes"], shape["output_bytes"]
+        impls = {}
+        for impl, m in shape["impls"].items():
+            best = _values(m["best_s"])
+            peak = max(_values(m["peak_bytes"]))
+            impls[impl] = {"best": min(best), "worst": max(best),
+                           "first": max(_values(m["first_s"])), "peak": peak,
+                           "factor": (inp + peak) / (inp + outp) if inp + outp else None}
+        shapes.append({"name": shape["name"], "sizes": shape["sizes"], "impls": impls,
+                       "input_bytes": inp, "output_bytes": outp, "check": shape.get("check", ""),
+                       "identical": shape.get("identical"), "agree": shape.get("agree")})
+    return shapes
+
+
+def fresh_targets(data):
+    """(what, this run's figure as text, met) for every target of the fresh run."""
+    out = []
+    for shape in fresh_figures(data):
+        name, impls = shape["name"], shape["impls"]
+        native = impls.get("native")
+        if native is None:
+            continue
+        if name.endswith("/huge"):
+            t = native["first"]
+            out.append((f"`{shape['sizes'].split(':')[0]}` (native), first call in a fresh "
+                        f"process, < {FRESH_HUGE_SECONDS:g} s", fmt_time(t),
+                        "yes" if t < FRESH_HUGE_SECONDS else "no"))
+            continue
+        for impl in impls:
+            target = FRESH_TARGETS.get((name, impl))
+            if target is None:
+                continue
+            ratio = impls[impl]["best"] / native["best"]
+            out.append((f"{name} native >= {target:g}x {FRESH_IMPLS[impl]}", f"{ratio:.2f}x",
+                        "yes" if ratio >= target else "no"))
+        limit = FRESH_MEMORY_TARGETS.get(name)
+        if limit is not None and native["factor"] is not None:
+            out.append((f"{name} native memory factor <= {limit:g}", f"{native['factor']:.2f}",
+                        "yes" if native["factor"] <= limit else "no"))
+    return out
+
+
+def md_fresh(data):
+    mb = 1e6
+    lines = [
+        "### Fresh processes, the way users run",
+        "",
+        f"`bench/octave_fresh.m` (Octave {data['octave_version']}, size scale "
+        f"{data['scale']:g}): every figure comes from a fresh `octave-cli` process with the "
+        "allocator's default settings (no `MALLOC_*` variable), which builds the data, makes "
+        f"one warm-up call and then {data['calls']} calls in a loop whose result overwrites "
+        f"the last (`out = f (...)`), and reports the best of the {data['calls']}. Each "
+        f"implementation runs in {data['processes']} such process"
+        f"{'es' if data['processes'] != 1 else ''}, the implementations "
+        "alternating (A B C A B C ...). Best call: the least over the processes; range: the "
+        "processes' best calls, least to greatest; first call: the slowest warm-up call, "
+        "which also pays for loading the function. Speed-up: the implementation's best call "
+        "over the native function's. Memory factor: (inputs + the call's peak rise) / "
+        "(inputs + outputs), with the warm-up call's peak rise measured as `octave_bench.m` "
+        "measures it, the largest over the processes (left out below 1 MB of inputs and "
+        "outputs). The native function, the MEX file and the straight loops give the "
+        "same bytes (MD5 of the result in the first process of each) unless a problem is "
+        "listed below.",
+        "",
+        "| shape | implementation | best call | range over processes | first call | "
+        "native's speed-up | call's peak (memory factor) |",
+        "|---|---|---|---|---|---|---|",
+    ]
+    for shape in fresh_figures(data):
+        native = shape["impls"].get("native")
+        for impl, f in shape["impls"].items():
+            ratio = "-" if impl == "native" or native is None else \
+                f"{f['best'] / native['best']:.2f}x"
+            factor = f"{f['peak'] / mb:.1f} MB"
+            if f["factor"] and shape["input_bytes"] + shape["output_bytes"] >= FRESH_FACTOR_BYTES:
+                factor += f" ({f['factor']:.2f})"
+            lines.append(f"| {shape['name']} | {FRESH_IMPLS.get(impl, impl)} | "
+                         f"{fmt_time(f['best'])} | {fmt_time(f['best'])} - {fmt_time(f['worst'])} "
+                         f"| {fmt_time(f['first'])} | {ratio} | {factor} |")
+    lines += ["", "| target | this run | met |", "|---|---|---|"]
+    lines += [f"| {what} | {figure} | {met} |" for what, figure, met in fresh_targets(data)]
+    lines += ["", "Data:"]
+    for shape in fresh_figures(data):
+        check = f"; native against vectorised code: {shape['check']}" if shape["check"] else ""
+        if len(shape["impls"]) > 1 and shape["identical"] is not None:
+            same = [FRESH_IMPLS[i] for i in shape["impls"] if i != "octave"]
+            check += (f"; {', '.join(same)}: the same bytes: "
+                      f"{'yes' if shape['identical'] else 'NO'}")
+        lines.append(f"- `{shape['name']}`: {shape['sizes']}; inputs "
+                     f"{shape['input_bytes'] / mb:.0f} MB, outputs "
+                     f"{shape['output_bytes'] / mb:.0f} MB{check}.")
+    lines.append("")
+    return lines
+
+
+# --------------------------------------------------------------- the machine's units
+
+def machine_probe_step(build, quick, problems):
+    """BUILD/bench/machine_probe: first touch, latencies, throughput, bandwidth."""
+    exe = os.path.join(build, "bench", "machine_probe")
+    if not os.access(exe, os.X_OK):
+        problems.append(f"{exe} not found: the machine's figures are missing")
+        return None
+    cmd = [exe] + (["--quick"] if quick else [])
+    status, out = run_step("The machine: first touch, floating point, bandwidth", cmd,
+                           capture=True)
+    try:
+        data = json.loads(out) if status == 0 and out else None
+    except ValueError:
+        data = None
+    if data is None:
+        problems.append(f"machine_probe failed (status {status})")
+    else:
+        with open(os.path.join(build, "bench-results", "machine.json"), "w",
+                  encoding="utf-8") as f:
+            json.dump(data, f, indent=2)
+    return data
+
+
+def md_machine_probe(data):
+    def num(x, digits=2):
+        return "-" if x is None else f"{x:.{digits}f}"
+
+    def share(t):
+        return f"{100 * t['huge_page_share']:.0f}%"
+
+    mib = data["array_bytes"] / 1048576
+    mhz = data.get("cpu_mhz_proc_cpuinfo")
+    touch, huge = data["first_touch"], data["first_touch_madvise_huge"]
+    lines = [
+        "### This machine",
+        "",
+        f"Measured by `bench/machine_probe` in the same run (built with the project's flags, "
+        "no `-march`; the wider vector units are used by functions compiled for them alone, "
+        "where the processor reports them). Each figure is the best of 3.",
+        "",
+        "| quantity | value | how |",
+        "|---|---|---|",
+        f"| clock | {f'{mhz:.0f} MHz' if mhz else 'unknown'} | the `cpu MHz` line of "
+        "`/proc/cpuinfo`, as the kernel reports it; on a virtual machine it may be the "
+        "host's nominal clock rather than the speed the core runs at |",
+        f"| first touch | {num(touch['s_per_gib'])} s per GiB | `mmap` {mib:.0f} MiB of fresh "
+        "anonymous memory and write one byte per 4 KiB page (what a fresh allocation of that "
+        f"size costs when it is first written); {share(touch)} of it came in huge pages |",
+        f"| first touch, huge pages asked for | {num(huge['s_per_gib'], 3)} s per GiB | the "
+        "same after `madvise(MADV_HUGEPAGE)` on a 2 MiB-aligned range; "
+        f"{share(huge)} of it came in huge pages (the kernel may first compact memory to "
+        "free 2 MiB pages, which the figure includes, and falls back to 4 KiB pages where it "
+        "finds none) |",
+        f"| addition latency | {num(data['add_latency_ns'], 3)} ns | one chain of dependent "
+        "double additions |",
+        f"| multiplication latency | {num(data['mul_latency_ns'], 3)} ns | one chain of "
+        "dependent double multiplications |",
+        f"| read bandwidth | {num(data['read_gb_per_s'], 1)} GB/s | sum of a resident "
+        f"{mib:.0f} MiB array |",
+        f"| copy bandwidth | {num(data['copy_gb_per_s'], 1)} GB/s | `memcpy` of a resident "
+        f"{mib:.0f} MiB array into another, bytes read plus bytes written |",
+        "",
+        "Throughput of independent operations (12 independent accumulators per run):",
+        "",
+        "| lanes | unit | addition: ns per instruction | flops per ns | multiplication: ns "
+        "per instruction | flops per ns |",
+        "|---|---|---|---|---|---|",
+    ]
+    for w in data["throughput"]:
+        if not w["present"]:
+            lines.append(f"| {w['lanes']} | {w['unit']} | not on this processor | - | - | - |")
+            continue
+        lines.append(f"| {w['lanes']} | {w['unit']} | {num(w['add_ns'], 3)} | "
+                     f"{num(w['add_flops_per_ns'], 1)} | {num(w['mul_ns'], 3)} | "
+                     f"{num(w['mul_flops_per_ns'], 1)} |")
+    lines.append("")
+    return lines
 
 
 # --------------------------------------------------------------- machine
@@ -909,13 +1152,18 @@ def generated_markdown(rows, info, started, args, results, problems):
         "The machine is shared and noisy. Every ratio is taken between two figures measured "
         "in the same run, and each figure is the best of several runs.",
         "",
-        "### Speed",
-        "",
-        "Ratio = baseline time / our time: above 1 means ours is faster.",
-        "",
-        md_table(rows),
-        "",
     ]
+    if results.get("machine_probe"):
+        lines += md_machine_probe(results["machine_probe"])
+    if rows:
+        lines += [
+            "### Speed",
+            "",
+            "Ratio = baseline time / our time: above 1 means ours is faster.",
+            "",
+            md_table(rows),
+            "",
+        ]
     oc = results.get("octave")
     if oc:
         lines += [
@@ -936,17 +1184,20 @@ def generated_markdown(rows, info, started, args, results, problems):
                 lines += [f"Target: a native `align_series` call needs at most "
                           f"{ALIGN_MEMORY_FACTOR:g}x its inputs plus outputs; this run: "
                           f"{factor:.2f}x, met: {met}.", ""]
-    lines += [
-        "### How each figure is measured",
-        "",
-        "- **C++ plug-in benchmarks** (`build/bench/plugin_bench`, Google Benchmark): each "
-        "plug-in called through the emulated host, and each kernel alone on plain memory "
-        "(the io policies of `tests/support/plain_io.h`), against the plain reference loops of "
-        "`tests/reference`, built with the same flags and checked bit for bit against them "
-        "once before timing. Time: wall time per call, best of "
-        f"{1 if quick else 3} repetition(s); throughput: the bytes of input and output that a "
-        "call touches, as the benchmark counts them, per wall second.",
-    ]
+    if results.get("octave_fresh"):
+        lines += md_fresh(results["octave_fresh"])
+    if any(results.get(k) for k in ("plugin_bench", "maskdiff", "octave")):
+        lines += ["### How each figure is measured", ""]
+    if results.get("plugin_bench"):
+        lines += [
+            "- **C++ plug-in benchmarks** (`build/bench/plugin_bench`, Google Benchmark): each "
+            "plug-in called through the emulated host, and each kernel alone on plain memory "
+            "(the io policies of `tests/support/plain_io.h`), against the plain reference loops of "
+            "`tests/reference`, built with the same flags and checked bit for bit against them "
+            "once before timing. Time: wall time per call, best of "
+            f"{1 if quick else 3} repetition(s); throughput: the bytes of input and output that a "
+            "call touches, as the benchmark counts them, per wall second.",
+        ]
     md = results.get("maskdiff")
     if md:
         lines.append(
@@ -998,12 +1249,18 @@ def write_markdown(path, rows, info, started, args, results, problems):
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--build", default="build", help="build folder (default: build)")
+    ap.add_argument("--skip-plugin-bench", action="store_true",
+                    help="leave out the plug-ins against the reference loops (plugin_bench)")
     ap.add_argument("--skip-maskdiff", action="store_true", help="leave out the maskdiff timings")
     ap.add_argument("--skip-octave", action="store_true", help="leave out the Octave timings")
     ap.add_argument("--skip-scaling", action="store_true",
                     help="leave out how cost grows with size (bench/octave_scaling.m)")
     ap.add_argument("--scaling-only", action="store_true",
                     help="run bench/octave_scaling.m alone and rewrite only its section")
+    ap.add_argument("--skip-fresh", action="store_true",
+                    help="leave out the timings in fresh Octave processes")
+    ap.add_argument("--skip-machine", action="store_true",
+                    help="leave out the machine's figures (machine_probe)")
     ap.add_argument("--quick", action="store_true",
                     help="smoke run: smaller sizes (maskdiff 64 MiB, Octave data x0.1, "
                          "sizes of how cost grows x0.05), one benchmark repetition")
@@ -1020,7 +1277,11 @@ def main():
     if args.scaling_only:
         return scaling_only(build, args, started)
 
-    rows, results["plugin_bench"] = plugin_bench_rows(build, args.quick, problems)
+    if not args.skip_machine:
+        results["machine_probe"] = machine_probe_step(build, args.quick, problems)
+    rows = []
+    if not args.skip_plugin_bench:
+        rows, results["plugin_bench"] = plugin_bench_rows(build, args.quick, problems)
     if not args.skip_maskdiff:
         r, results["maskdiff"] = maskdiff_rows(build, args.quick, problems)
         rows += r
@@ -1030,13 +1291,19 @@ def main():
     if not args.skip_scaling:
         results["scaling"] = scaling_step(build, args.quick,
                                           os.path.dirname(os.path.abspath(args.output)), problems)
+    if not args.skip_fresh:
+        results["octave_fresh"] = fresh_step(build, args.quick, problems)
     info.update({k: v for k, v in machine_info().items() if k == "load"})
 
     print("\n=== Report" + (" (quick run, reduced sizes)" if args.quick else ""))
-    print(text_table(rows))
+    if rows:
+        print(text_table(rows))
     for r in rows:
         if r.note and r.time_s is not None:
             print(f"  note: {r.name}: {r.note}")
+    for key, md in (("machine_probe", md_machine_probe), ("octave_fresh", md_fresh)):
+        if results.get(key):
+            print("\n" + "\n".join(md(results[key])))
     if problems:
         print("\nProblems:\n" + "\n".join(f"  - {p}" for p in problems))
 
