@@ -164,6 +164,11 @@ if strcmp (child, 'check')
   addpath (native_dir);
   for s = 1:numel (shapes)
     job = fresh_job (shapes{s}, scale);
+    if strcmp (job.plugin, 'tally_pairs_full')
+      d = job.data;
+      w = tally_work (d{1}, d{2}, d{3}, d{4}, d{6}, true);
+      printf ('work %s %.0f %.0f %.0f\n', shape_key (job.name), w.chain, w.muls, w.adds);
+    end
     if ~isempty (job.octave)
       [ok, how] = agree (job.call (str2func (job.plugin), job.data), job.octave (job.data), ...
                          job.exact);
@@ -229,6 +234,12 @@ checks = struct ();
 for line = regexp (text, 'agree (\S+) ([01]) ([^\n]*)', 'tokens')
   checks.(line{1}{1}) = struct ('agree', line{1}{2} == '1', 'check', line{1}{3});
 end
+% The operations that bound a tally (see tally_work).
+work = struct ();
+for line = regexp (text, 'work (\S+) (\S+) (\S+) (\S+)', 'tokens')
+  work.(line{1}{1}) = struct ('chain', str2double (line{1}{2}), 'muls', str2double (line{1}{3}), ...
+                              'adds', str2double (line{1}{4}));
+end
 
 fprintf ('Fresh processes: %d per shape and implementation, best of %d calls after a warm-up, scale %g\n', ...
          processes, calls, scale);
@@ -244,6 +255,9 @@ for s = 1:numel (shapes)
   elseif any (strcmp (impls, 'octave'))
     res.agree = false;
     res.check = 'no result from the comparison';
+  end
+  if isfield (work, key)
+    res.work = work.(key);
   end
   m = struct ();
   for i = 1:numel (impls)
