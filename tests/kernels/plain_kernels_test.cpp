@@ -173,8 +173,9 @@ TEST(PlainKernels, TallyPairsMatchesTheReference) {
                           "");
                 if (isa == tally_pairs::Isa::generic)
                     generic = g.v;
-                else
-                    ASSERT_EQ(std::memcmp(g.v.data(), generic.data(), generic.size() * 8), 0);
+                else // the same bytes (an empty tally has no data to compare)
+                    ASSERT_TRUE(generic.empty() ||
+                                std::memcmp(g.v.data(), generic.data(), generic.size() * 8) == 0);
             }
         }
     }
