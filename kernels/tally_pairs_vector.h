@@ -258,24 +258,26 @@ struct GatherLoads {
     }
 };
 
-// The first factors W(k1, g) by permutes from two registers holding W(:, g)
-// (K <= 16; entries past K are not read), or one by one.
-IEEE_AVX512 inline void first_factors_avx512(VectorPlan& vp, const double* wg) {
-    if (vp.K > 16) {
-        GatherLoads::gather(vp.k1, wg, vp.K, vp.first, vp.length);
-        return;
-    }
-    const int32_t K = vp.K;
+// A column of W with at most 16 entries held in two registers (entries past
+// K are not read), and the entries that eight 16-bit positions name.
+struct Table16 {
+    __m512d low;
+    __m512d high;
+};
+
+IEEE_AVX512 inline Table16 table16(const double* w, int32_t K) {
     const __m512d low =
-        _mm512_maskz_loadu_pd(static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1), wg);
+        _mm512_maskz_loadu_pd(static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1), w);
     const __m512d high =
-        K > 8 ? _mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << (K - 8)) - 1), wg + 8)
+        K > 8 ? _mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << (K - 8)) - 1), w + 8)
               : _mm512_setzero_pd();
-    for (int32_t j = 0; j < vp.length; j += 8) {
-        const __m512i at = _mm512_maskz_cvtepu16_epi64(
-            0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(vp.k1 + j)));
-        _mm512_storeu_pd(vp.first + j, _mm512_permutex2var_pd(low, at, high));
-    }
+    return Table16{low, high};
+}
+
+IEEE_AVX512 inline __m512d lookup(const Table16& t, const uint16_t* k) {
+    const __m512i at =
+        _mm512_maskz_cvtepu16_epi64(0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(k)));
+    return _mm512_permutex2var_pd(t.low, at, t.high);
 }
 
 // weight[j] = first[j] * W(k2[j], d), four at a time.
@@ -292,19 +294,11 @@ IEEE_AVX512 inline void weights_by_eight(VectorPlan& vp, const double* wd) {
         weights_by_four(vp, wd);
         return;
     }
-    const int32_t K = vp.K;
-    const __m512d low =
-        _mm512_maskz_loadu_pd(static_cast<__mmask8>(K >= 8 ? 0xff : (1u << K) - 1), wd);
-    const __m512d high =
-        K > 8 ? _mm512_maskz_loadu_pd(static_cast<__mmask8>((1u << (K - 8)) - 1), wd + 8)
-              : _mm512_setzero_pd();
+    const Table16 second_factors = table16(wd, vp.K);
     for (int32_t j = 0; j < vp.length; j += 8) {
-        const __m512i at = _mm512_maskz_cvtepu16_epi64(
-            0xff, _mm_loadu_si128(reinterpret_cast<const __m128i*>(vp.k2 + j)));
         Lanes8 first;
         std::memcpy(&first, vp.first + j, sizeof first);
-        const Lanes8 second = (Lanes8)_mm512_permutex2var_pd(low, at, high);
-        const Lanes8 weight = ieee::mul(first, second);
+        const Lanes8 weight = ieee::mul(first, (Lanes8)lookup(second_factors, vp.k2 + j));
         std::memcpy(vp.weight + j, &weight, sizeof weight);
     }
 }
@@ -323,9 +317,16 @@ vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& t
     avx512_lanes::terms(vp, plan, tally, x);
 }
 
+// The first factors W(k1, g) of an entry, by permutes (K <= 16) or one by one.
 __attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
 vector_entry_avx512(VectorPlan& vp, const double* wg) {
-    first_factors_avx512(vp, wg);
+    if (vp.K > 16) {
+        GatherLoads::gather(vp.k1, wg, vp.K, vp.first, vp.length);
+        return;
+    }
+    const Table16 first_factors = table16(wg, vp.K);
+    for (int32_t j = 0; j < vp.length; j += 8)
+        _mm512_storeu_pd(vp.first + j, lookup(first_factors, vp.k1 + j));
 }
 
 // The adder of a planned tally on the AVX2 or AVX-512 path (see
