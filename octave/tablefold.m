@@ -53,7 +53,8 @@ function info = tablefold ()
   r.threads = 1;
   if exist ('OCTAVE_VERSION', 'builtin')
     r.octave_version = OCTAVE_VERSION;
-    r.api_version = __octave_config_info__ ('api_version');
+    % (through feval: MATLAB does not parse a name that starts with _)
+    r.api_version = feval ('__octave_config_info__', 'api_version');
     if exist ('tablefold_build_info') == 3
       b = tablefold_build_info ();
       r.built_octave_version = b.octave_version;
