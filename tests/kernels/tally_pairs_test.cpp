@@ -432,6 +432,8 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
              a.F = emu::column({5, 6, 7});
          },
          "tooFewElements", "Input 5 (F) has 3 elements, but W has 2 columns: F needs 2 x 2"},
+        {[](Inputs& a) { a.F = emu::scalar(5); }, "tooFewElements",
+         "Input 5 (F) has 1 element, but W has 2 columns: F needs 2 x 2"},
         {second([] { return emu::numeric(mxINT8_CLASS, 3, 1); }), "notDouble",
          "Input 2 (S_out): entry 2 is not a real double matrix"},
         {second([] {
@@ -442,6 +444,8 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
          "of two"},
         {second([] { return emu::zeros(4, 1); }), "rowCount",
          "Input 2 (S_out): entry 2 has 4 rows, but entry 1 sets n = 3 for every entry"},
+        {second([] { return emu::zeros(1, 1); }), "rowCount",
+         "Input 2 (S_out): entry 2 has 1 row, but entry 1 sets n = 3 for every entry"},
         {r_is(1073741824), "tooLarge",
          "The tally of 3 x 1073741824 elements would exceed 2147483647 elements"},
         // Partner indices, as each record is reached (the tally exists):
