@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build deps demo package test test-sanitize fuzz fuzz-octave soak bench clean
+.PHONY: all build deps demo package test test-long test-sanitize fuzz fuzz-octave soak bench clean
 
 all: build
 
@@ -42,10 +42,19 @@ package: $(BUILD)/.deps-build $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) --target octave_package
 	@ls $(BUILD)/*.tar.gz
 
+# make test runs every test but those labelled `long`: the slow reliability
+# tests in full (the interrupt test's twenty rounds per plug-in, three
+# passes of the exhausted-memory test, the cluster run of the MEX build),
+# which make test-long runs. make test runs shorter forms of them.
 test: $(BUILD)/.deps-test
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_TESTS=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE long
+
+test-long: $(BUILD)/.deps-test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DMEX_TESTS=ON $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L long
 
 demo: build
 	scripts/octave-cli-quiet --eval "addpath('$(CURDIR)/$(BUILD)/octave'); tablefold_demo"

@@ -165,9 +165,11 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
     const uint64_t count = h.numel(list);
     if (count < static_cast<uint64_t>(n))
         return checks::reject(kName, "tooFewEntries",
-                              "Input %d has %llu entries, but input 3 has %d rows: every list "
-                              "needs an entry for each row of input 3",
-                              input, static_cast<unsigned long long>(count), n);
+                              "Input %d has %llu %s, but input 3 has %d %s: every list needs "
+                              "an entry for each row of input 3",
+                              input, static_cast<unsigned long long>(count),
+                              checks::plural(count, "entry", "entries"), n,
+                              checks::plural(n, "row", "rows"));
     return checks::check_entries(
         h, list, n,
         [&](int32_t i) {
@@ -182,9 +184,10 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
                                        input, i + 1, kind.ndims);
             else if (dims[0] != rows)
                 fault = checks::reject(kName, "rowCount",
-                                       "Input %d: entry %d has %d rows, but the first entry of its "
+                                       "Input %d: entry %d has %d %s, but the first entry of its "
                                        "list sets %d",
-                                       input, i + 1, dims[0], rows);
+                                       input, i + 1, dims[0],
+                                       checks::plural(dims[0], "row", "rows"), rows);
             return !fault;
         });
 }
@@ -201,10 +204,11 @@ checks::Fault check_sizes(A& h, typename A::Arg in3, typename A::Arg in4, const 
         const int64_t keys = int64_t(a ? h.dims(a)[1] : 0) + int64_t(b ? h.dims(b)[1] : 0);
         if (keys > INT32_MAX || keys * tallest > INT32_MAX)
             return checks::reject(kName, "tooLarge",
-                                  "Entry %d: %lld keys of %lld rows exceed the largest output "
+                                  "Entry %d: %lld keys of %lld %s exceed the largest output "
                                   "this plug-in can create (2147483647 elements)",
                                   i + 1, static_cast<long long>(keys),
-                                  static_cast<long long>(tallest));
+                                  static_cast<long long>(tallest),
+                                  checks::plural(tallest, "row", "rows"));
     }
     return {};
 }

@@ -105,6 +105,12 @@ inline Number number(double x) {
     return out;
 }
 
+// The word that agrees with a count in a message: `one` when `count` is 1
+// ("1 row"), `many` otherwise ("0 rows", "2 rows").
+inline const char* plural(long long count, const char* one, const char* many) {
+    return count == 1 ? one : many;
+}
+
 // An input fault: `id` empty for the plug-ins' fixed messages, which the MEX
 // entries report without an identifier; "<plugin>:<reason>" otherwise. The
 // text lives in fixed buffers, so a Fault may be alive when the host's error

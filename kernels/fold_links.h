@@ -219,14 +219,14 @@ checks::Fault check_values(const DoubleMatrix& links, const double* counts, int3
                            int32_t n_index) {
     const char* name = V::name;
     if (links.rows < V::least_rows)
-        return checks::reject(name, "linkRows",
-                              "The link matrix has %d rows, but every link needs at least %s",
-                              links.rows, V::least_rows_text);
+        return checks::reject(
+            name, "linkRows", "The link matrix has %d %s, but every link needs at least %s",
+            links.rows, checks::plural(links.rows, "row", "rows"), V::least_rows_text);
     if (count_rows != 2)
         return checks::reject(name, "countRows",
-                              "The count matrix has %d rows, but needs exactly 2 (row 1: links "
+                              "The count matrix has %d %s, but needs exactly 2 (row 1: links "
                               "by second end, row 2: links by first end)",
-                              count_rows);
+                              count_rows, checks::plural(count_rows, "row", "rows"));
     if (links.elements() > INT32_MAX)
         return checks::reject(name, "tooLarge",
                               "The link matrix holds %lld elements, more than the 2147483647 "
@@ -251,9 +251,10 @@ checks::Fault check_values(const DoubleMatrix& links, const double* counts, int3
             if (bucket_rows * cols > INT32_MAX)
                 return checks::reject(name, "tooLarge",
                                       "Index %d: the bucket for row %d of the count matrix would "
-                                      "hold %lld rows x %lld columns, more than the 2147483647 "
+                                      "hold %lld %s x %lld columns, more than the 2147483647 "
                                       "elements this plug-in supports",
                                       i + 1, r + 1, static_cast<long long>(bucket_rows),
+                                      checks::plural(bucket_rows, "row", "rows"),
                                       static_cast<long long>(cols));
         }
     }

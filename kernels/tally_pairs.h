@@ -260,12 +260,15 @@ Status run(const Inputs& in, const DoubleMatrix& tally, Io& io, Isa isa = isa_fo
 // ---- Input checks ------------------------------------------------------------
 
 // Why a scalar input cannot stand for a number, written into `why`, or
-// false when it can. Real numeric and logical values can (their first
-// element is read as a double: true is 1, int8(3) is 3); characters would be
-// read as their codes and complex values without their imaginary parts, and
-// cells, structs, function handles and objects hold no number at all.
+// false when it can. One real numeric or logical element can (it is read as
+// a double: true is 1, int8(3) is 3, a 1 x 1 sparse value is its value);
+// characters would be read as their codes and complex values without their
+// imaginary parts, cells, structs, function handles and objects hold no
+// number at all, and of more elements than one all but the first would be
+// ignored.
 template <class A> bool not_a_number(A& h, typename A::Arg a, char (&why)[96]) {
-    if (h.numel(a) == 0) {
+    const uint64_t elements = h.numel(a);
+    if (elements == 0) {
         std::snprintf(why, sizeof why, "empty");
         return true;
     }
@@ -282,6 +285,11 @@ template <class A> bool not_a_number(A& h, typename A::Arg a, char (&why)[96]) {
     }
     if (k.complex) {
         std::snprintf(why, sizeof why, "complex");
+        return true;
+    }
+    if (elements > 1) {
+        std::snprintf(why, sizeof why, "an array of %llu elements",
+                      static_cast<unsigned long long>(elements));
         return true;
     }
     return false;
@@ -304,15 +312,17 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                               checks::number(r_given).text);
     if (n < 2)
         return checks::reject(plugin, "tooFewRows",
-                              "Input 2 (%s): entry 1 has %d rows, but every record needs at "
+                              "Input 2 (%s): entry 1 has %d %s, but every record needs at "
                               "least 2 (its partner index and its marker)",
-                              list_name, n);
+                              list_name, n, checks::plural(n, "row", "rows"));
     const uint64_t count = h.numel(list);
     if (count < static_cast<uint64_t>(G))
         return checks::reject(plugin, "tooFewEntries",
-                              "Input 2 (%s) has %llu entries, but W has %d columns: every column "
-                              "of W needs an entry",
-                              list_name, static_cast<unsigned long long>(count), G);
+                              "Input 2 (%s) has %llu %s, but W has %d %s: every column of W "
+                              "needs an entry",
+                              list_name, static_cast<unsigned long long>(count),
+                              checks::plural(count, "entry", "entries"), G,
+                              checks::plural(G, "column", "columns"));
     if (static_cast<int64_t>(K) * G > INT32_MAX || static_cast<int64_t>(K) * K > INT32_MAX)
         return checks::reject(plugin, "tooLarge",
                               "Input 1 (W) is %d x %d: W and the %d x %d pairs of R must each "
@@ -321,15 +331,18 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
     const uint64_t r_elements = h.numel(args[2]);
     if (r_elements < static_cast<uint64_t>(K) * static_cast<uint64_t>(K))
         return checks::reject(plugin, "tooFewElements",
-                              "Input 3 (R) has %llu elements, but W has %d rows: R needs %d x %d",
-                              static_cast<unsigned long long>(r_elements), K, K, K);
+                              "Input 3 (R) has %llu %s, but W has %d %s: R needs %d x %d",
+                              static_cast<unsigned long long>(r_elements),
+                              checks::plural(r_elements, "element", "elements"), K,
+                              checks::plural(K, "row", "rows"), K, K);
     if (V::nan_records) {
         const uint64_t f_elements = h.numel(args[4]);
         if (f_elements < 2 * static_cast<uint64_t>(G))
             return checks::reject(plugin, "tooFewElements",
-                                  "Input 5 (F) has %llu elements, but W has %d columns: F needs "
-                                  "2 x %d",
-                                  static_cast<unsigned long long>(f_elements), G, G);
+                                  "Input 5 (F) has %llu %s, but W has %d %s: F needs 2 x %d",
+                                  static_cast<unsigned long long>(f_elements),
+                                  checks::plural(f_elements, "element", "elements"), G,
+                                  checks::plural(G, "column", "columns"), G);
     }
     CHECK_OK(checks::check_entries(
         h, list, G,
@@ -346,9 +359,10 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                                        list_name, g + 1, kind.ndims);
             else if (dims[0] != n)
                 fault = checks::reject(plugin, "rowCount",
-                                       "Input 2 (%s): entry %d has %d rows, but entry 1 sets n = "
+                                       "Input 2 (%s): entry %d has %d %s, but entry 1 sets n = "
                                        "%d for every entry",
-                                       list_name, g + 1, dims[0], n);
+                                       list_name, g + 1, dims[0],
+                                       checks::plural(dims[0], "row", "rows"), n);
             else if (static_cast<int64_t>(n) * dims[1] > INT32_MAX)
                 fault = checks::reject(plugin, "tooLarge",
                                        "Input 2 (%s): entry %d holds %d x %d elements, more than "

@@ -75,6 +75,14 @@ inline Isa isa_for_call() {
     return best;
 }
 
+// Whether `name` is one of the paths' names, a value TABLEFOLD_ISA may take
+// (for reports: isa_for_call ignores any other).
+inline bool isa_known(const char* name) {
+    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512})
+        if (std::strcmp(name, isa_name(isa)) == 0) return true;
+    return false;
+}
+
 #if defined(IEEE_DISPATCH)
 
 using ieee::Lanes4;

@@ -24,6 +24,11 @@ function build_plugins(outdir, kind, names)
 %   build_plugins(OUTDIR, KIND, NAMES) builds only the plug-ins NAMES (a name
 %   or a cell array of names). The plug-ins are listed in kernels/plugins.txt.
 %
+%   In Octave it also builds tablefold_build_info (a native function in
+%   either kind of folder), through which tablefold reports what the
+%   compiled functions were built for and the code path of the pair
+%   tallies; NAMES may name it alone.
+%
 %   See also: align_series, tablefold_demo
 
   here = fileparts (mfilename ('fullpath'));
@@ -52,11 +57,15 @@ function build_plugins(outdir, kind, names)
   dirs.kernels = fullfile (root, 'kernels');
   dirs.native = fullfile (root, 'host', 'native');
   listed = list_lines (fullfile (dirs.kernels, 'plugins.txt'));
+  info = 'tablefold_build_info';
   if nargin < 3
     names = listed;
+    if is_octave
+      names{end+1} = info;
+    end
   end
   names = cellstr (names);
-  unknown = setdiff (names, listed);
+  unknown = setdiff (names, [listed, {info}]);
   if ~isempty (unknown)
     error ('build_plugins:name', 'No plug-in ''%s'' in kernels/plugins.txt', unknown{1});
   end
@@ -65,6 +74,14 @@ function build_plugins(outdir, kind, names)
   for k = 1:numel (names)
     name = names{k};
     helpfile = fullfile (here, [name '.m']);
+    if strcmp (name, info)
+      if is_octave
+        build_octave ({['-I' dirs.kernels]}, flags, fullfile (dirs.native, [name '.cc']), ...
+                      fullfile (outdir, [name '.oct']), '');
+        fprintf ('built %s\n', name);
+      end
+      continue;
+    end
     if ~is_octave
       build_matlab (fullfile (dirs.kernels, [name '.cpp']), outdir, dirs, flags);
     elseif strcmp (kind, 'mex')

@@ -49,6 +49,12 @@
 %     [by_second, by_first] = fold_links_full (links, counts);
 %     by_second{1}   % [2 5 7; 1 1110 10000]
 %     by_first{5}    % [1; 1010]
+%   The link from 3 joins the column of 5, opened before it. Sorted first,
+%   links = sortrows (links', [1 2])', every partner gets a column of its own.
+%
+%   The count matrix from the link matrix, for N indices:
+%     COUNTS = [accumarray(fix (LINKS(2, :))', 1, [N 1])'
+%               accumarray(fix (LINKS(1, :))', 1, [N 1])'];
 %
 %   See also: fold_links_masked
 

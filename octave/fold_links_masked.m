@@ -57,6 +57,12 @@
 %     by_first{1}    % [2; 0]    (the surplus column comes last)
 %     by_first{2}    % [1; 8]
 %
+%   The count matrix from the link matrix, for N indices, counting only the
+%   links taken (so that no surplus zero column overwrites a kept value):
+%     TAKE = ~isnan (LINKS(3, :));
+%     COUNTS = [accumarray(fix (LINKS(2, TAKE))', 1, [N 1])'
+%               accumarray(fix (LINKS(1, TAKE))', 1, [N 1])'];
+%
 %   See also: fold_links_full
 
 % SPDX-License-Identifier: BSD-3-Clause

@@ -4,12 +4,12 @@
 %
 %   W is a K x G weight matrix: column g holds the weights of entry g, row k
 %   the weight of row k of the pair-class matrix R. S_OUT is a cell list
-%   whose entry g holds the records of entry g, one per column, each of n
-%   rows (n is the row count of S_OUT{1}):
+%   whose entry g holds the records of entry g, one per column. A record is
+%   a column E of n elements (n is the row count of S_OUT{1}):
 %
-%     row 1        the partner's index d (truncated toward zero), from 1 to G
-%     row 2        the marker: NaN makes a NaN record, anything else a value
-%                  record whose values are rows 2 to n
+%     E(1)         the partner's index: entry d = fix(E(1)), from 1 to G
+%     E(2)         the marker: NaN makes a NaN record, anything else a value
+%                  record whose values are E(2) to E(n)
 %
 %   For every record of entry g and every pair (k1, k2) whose class number
 %   c = R(k1, k2) is above 0, with column col = fix(c - 1) + 1 (a c between
@@ -35,14 +35,15 @@
 %               of any shape, zeros(n, 0, 2) too).
 %     R         real double matrix of at least K x K elements, read as K x K
 %               in column order whatever its shape.
-%     r         the number of classes, truncated toward zero: 0 to 2^31-1; a
-%               real number of any numeric class or logical (true is 1).
+%     r         the number of classes, truncated toward zero: 0 to 2^31-1;
+%               one real number (1 x 1, full or sparse) of any numeric
+%               class or logical (true is 1).
 %     F         real double matrix of at least 2 x G elements, read as 2 x G
 %               in column order whatever its shape: F(1, d) is the
 %               partner's factor, F(2, g) the entry's.
-%     F_SWITCH  a real number of any numeric class or logical: 0 (or false)
-%               gives plain NaN-record terms, anything else (NaN too)
-%               factor-weighted ones.
+%     F_SWITCH  one real number (1 x 1, full or sparse) of any numeric class
+%               or logical: 0 (or false) gives plain NaN-record terms,
+%               anything else (NaN too) factor-weighted ones.
 %
 %   Output: the n x r TALLY, the one output; rows 1 to n-1 hold the value
 %   tallies, row n the NaN-record tally. n x r must not exceed 2^31-1
@@ -63,11 +64,12 @@
 %     tally_pairs_full:badClassCount   r is empty, a cell array, of a class
 %                                      that is not numeric or logical (char,
 %                                      struct, function handle, object),
-%                                      complex, NaN, infinite, -1 or less,
-%                                      or 2^31 or more
+%                                      complex, of more than one element,
+%                                      NaN, infinite, -1 or less, or 2^31 or
+%                                      more
 %     tally_pairs_full:badSwitch       F_SWITCH is empty, a cell array, of a
 %                                      class that is not numeric or logical,
-%                                      or complex
+%                                      complex, or of more than one element
 %     tally_pairs_full:tooFewRows      S_OUT{1} has fewer than 2 rows
 %     tally_pairs_full:tooFewEntries   S_OUT has fewer than G entries
 %     tally_pairs_full:tooLarge        K x G, K x K, an entry or the tally

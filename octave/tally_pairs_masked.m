@@ -4,13 +4,13 @@
 %
 %   W is a K x G weight matrix: column g holds the weights of entry g, row k
 %   the weight of row k of the pair-class matrix R. T_OUT is a cell list
-%   whose entry g holds the records of entry g, one per column, each of n
-%   rows (n is the row count of T_OUT{1}):
+%   whose entry g holds the records of entry g, one per column. A record is
+%   a column E of n elements (n is the row count of T_OUT{1}):
 %
-%     row 1        the partner's index d (truncated toward zero), from 1 to G
-%     row 2        the marker: a NaN record is skipped whole, its partner
+%     E(1)         the partner's index: entry d = fix(E(1)), from 1 to G
+%     E(2)         the marker: a NaN record is skipped whole, its partner
 %                  index included; any other record is a value record whose
-%                  values are rows 2 to n
+%                  values are E(2) to E(n)
 %
 %   For every value record of entry g and every pair (k1, k2) whose class
 %   number c = R(k1, k2) is above 0, with column col = fix(c - 1) + 1 (a c
@@ -31,8 +31,9 @@
 %               of any shape, zeros(n, 0, 2) too).
 %     R         real double matrix of at least K x K elements, read as K x K
 %               in column order whatever its shape.
-%     r         the number of classes, truncated toward zero: 0 to 2^31-1; a
-%               real number of any numeric class or logical (true is 1).
+%     r         the number of classes, truncated toward zero: 0 to 2^31-1;
+%               one real number (1 x 1, full or sparse) of any numeric
+%               class or logical (true is 1).
 %
 %   Output: the (n-1) x r TALLY of the value rows, the one output, at most
 %   2^31-1 elements.
@@ -52,8 +53,9 @@
 %     tally_pairs_masked:badClassCount   r is empty, a cell array, of a
 %                                        class that is not numeric or logical
 %                                        (char, struct, function handle,
-%                                        object), complex, NaN, infinite, -1
-%                                        or less, or 2^31 or more
+%                                        object), complex, of more than one
+%                                        element, NaN, infinite, -1 or less,
+%                                        or 2^31 or more
 %     tally_pairs_masked:tooFewRows      T_OUT{1} has fewer than 2 rows
 %     tally_pairs_masked:tooFewEntries   T_OUT has fewer than G entries
 %     tally_pairs_masked:tooLarge        K x G, K x K, an entry or the tally

@@ -26,12 +26,12 @@ function(toolbox_read_plugins out listfile)
   set(${out} ${names} PARENT_SCOPE)
 endfunction()
 
-# The folder help, written twice from one text: Contents.m (`help` of the
-# toolbox folder, and MATLAB's `ver`) and <name>.m beside it, so that `help
-# tablefold` works wherever the folder is on the path under any name (the
-# package's folders, build/octave). The text: the toolbox's title and
+# The folder help, Contents.m (`help` of the toolbox folder, and MATLAB's
+# `ver`; `tablefold` reads the version from it): the toolbox's title and
 # version, then one line per plug-in taken from the first line of its help
 # file (octave/<plugin>.m). The licence line follows the help block.
+# (`help tablefold` shows the help of octave/tablefold.m, which every
+# toolbox folder holds.)
 function(toolbox_write_contents outfile listfile helpdir name version date)
   toolbox_read_plugins(plugins ${listfile})
   string(REGEX MATCH "^([0-9]+)-([0-9]+)-([0-9]+)$" ok "${date}")
@@ -68,6 +68,4 @@ function(toolbox_write_contents outfile listfile helpdir name version date)
   string(APPEND text "% ${name}_demo runs them all on small examples.\n")
   set(licence "\n% SPDX-License-Identifier: BSD-3-Clause\n")
   file(WRITE ${outfile} "% ${title}\n${text}${licence}")
-  get_filename_component(dir ${outfile} DIRECTORY)
-  file(WRITE ${dir}/${name}.m "%${title}\n${text}${licence}\nhelp ${name}\n")
 endfunction()

@@ -38,7 +38,7 @@ file(WRITE ${stage}/INDEX
 foreach(plugin IN LISTS plugins)
   file(COPY ${SOURCE_DIR}/octave/${plugin}.m DESTINATION ${stage}/inst)
 endforeach()
-file(COPY ${SOURCE_DIR}/octave/${NAME}_demo.m DESTINATION ${stage}/inst)
+file(COPY ${SOURCE_DIR}/octave/${NAME}_demo.m ${SOURCE_DIR}/octave/${NAME}.m DESTINATION ${stage}/inst)
 toolbox_write_contents(${stage}/inst/Contents.m ${listfile} ${SOURCE_DIR}/octave
                        ${NAME} ${VERSION} ${DATE})
 

@@ -218,13 +218,13 @@ TEST(AlignSeries, RejectsInputItWouldMisread) {
         {values(2, 2), emu::zeros(2, 1), two3(), two3(), "align_series:notCell",
          "Input 2 must be a cell array of real double matrices"},
         {empty(), empty(), two3(), list1(stats({1}, 1)), "align_series:tooFewEntries",
-         "Input 4 has 1 entries, but input 3 has 2 rows: every list needs an entry for each row "
+         "Input 4 has 1 entry, but input 3 has 2 rows: every list needs an entry for each row "
          "of input 3"},
         {values(1, 2), values(2, 2), two3(), two3(), "align_series:tooFewEntries",
-         "Input 1 has 1 entries, but input 3 has 2 rows: every list needs an entry for each row "
+         "Input 1 has 1 entry, but input 3 has 2 rows: every list needs an entry for each row "
          "of input 3"},
         {values(2, 2), values(1, 2), two3(), two3(), "align_series:tooFewEntries",
-         "Input 2 has 1 entries, but input 3 has 2 rows: every list needs an entry for each row "
+         "Input 2 has 1 entry, but input 3 has 2 rows: every list needs an entry for each row "
          "of input 3"},
         {empty(), empty(), two3(), emu::cell_column([] {
              std::vector<ArrayPtr> v;
@@ -237,11 +237,11 @@ TEST(AlignSeries, RejectsInputItWouldMisread) {
         {values(2, 3), emu::cell_column([] {
              std::vector<ArrayPtr> v;
              v.push_back(emu::zeros(3, 1));
-             v.push_back(emu::zeros(2, 4));
+             v.push_back(emu::zeros(1, 4));
              return v;
          }()),
          two3(), two3(), "align_series:rowCount",
-         "Input 2: entry 2 has 2 rows, but the first entry of its list sets 3"},
+         "Input 2: entry 2 has 1 row, but the first entry of its list sets 3"},
         {empty(), empty(), two3(), emu::cell_column([] {
              std::vector<ArrayPtr> v;
              v.push_back(emu::char_array("ab"));

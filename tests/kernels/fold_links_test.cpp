@@ -221,7 +221,7 @@ std::vector<Rejection> rejections() {
     const std::string full_rows = "every link needs at least 2 (first end, second end)";
     const std::string masked_rows = "every link needs at least 3 (first end, second end, first "
                                     "value)";
-    const std::string count_rows = " rows, but needs exactly 2 (row 1: links by second end, row "
+    const std::string count_rows = ", but needs exactly 2 (row 1: links by second end, row "
                                    "2: links by first end)";
     auto bad_count = [](const char* where, const char* value) {
         return std::string(where) + " of the count matrix holds " + value +
@@ -245,7 +245,7 @@ std::vector<Rejection> rejections() {
     add(both, link({1, 1, 1}), emu::sparse_matrix(2, 3), "notDouble", counts_kind);
     // Too few link rows; the link rows are checked before the count rows.
     add({kFull}, emu::zeros(1, 2), emu::zeros(3, 3), "linkRows",
-        "The link matrix has 1 rows, but " + full_rows);
+        "The link matrix has 1 row, but " + full_rows);
     add({kFull}, emu::zeros(0, 0), emu::zeros(2, 0), "linkRows",
         "The link matrix has 0 rows, but " + full_rows);
     add({kMasked}, emu::matrix(2, 1, {1, 1}), three(), "linkRows",
@@ -254,9 +254,11 @@ std::vector<Rejection> rejections() {
         "The link matrix has 2 rows, but " + masked_rows);
     // Count matrices without exactly 2 rows.
     add(both, link({1, 1, 1}), emu::matrix(3, 1, {1, 1, 1}), "countRows",
-        "The count matrix has 3" + count_rows);
+        "The count matrix has 3 rows" + count_rows);
+    add(both, link({1, 1, 1}), emu::matrix(1, 3, {1, 1, 1}), "countRows",
+        "The count matrix has 1 row" + count_rows);
     add(both, emu::zeros(3, 0), emu::zeros(0, 0), "countRows",
-        "The count matrix has 0" + count_rows);
+        "The count matrix has 0 rows" + count_rows);
     // Counts out of range, found in index order.
     add(both, link({1, 1, 1}), counts({1, -1, 1}, {1, 1, 1}), "badCount",
         "Index 2: " + bad_count("row 1", "-1"));

@@ -364,7 +364,7 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
     };
     const std::string r_msg = "Input 4 (r) must be a number of classes from 0 to 2147483647, but "
                               "it is ";
-    const std::string rows_msg = " rows, but every record needs at least 2 (its partner index "
+    const std::string rows_msg = ", but every record needs at least 2 (its partner index "
                                  "and its marker)";
     auto partner = [](int entry, int record, const std::string& value) {
         return "Input 2 (S_out): entry " + std::to_string(entry) + ", record " +
@@ -396,6 +396,11 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
          "Input 6 (F_switch) must be a number, but it is empty"},
         {[](Inputs& a) { a.F_switch = emu::cell(1, 1, {}); }, "badSwitch",
          "Input 6 (F_switch) must be a number, but it is a cell array"},
+        // Of more elements than one, all but the first would be ignored.
+        {[](Inputs& a) { a.r = emu::zeros(1, 2); }, "badClassCount",
+         r_msg + "an array of 2 elements"},
+        {[](Inputs& a) { a.F_switch = emu::sparse_matrix(2, 1); }, "badSwitch",
+         "Input 6 (F_switch) must be a number, but it is an array of 2 elements"},
         // Characters would be read as their codes, complex values without
         // their imaginary parts.
         {[](Inputs& a) { a.r = emu::char_array("3"); }, "badClassCount", r_msg + "of class char"},
@@ -409,11 +414,11 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
         {r_is(-1), "badClassCount", r_msg + "-1"},
         {r_is(2147483648.0), "badClassCount", r_msg + "2147483648"},
         {[&](Inputs& a) { a.list = two(emu::scalar(1), emu::scalar(1)); }, "tooFewRows",
-         "Input 2 (S_out): entry 1 has 1" + rows_msg},
+         "Input 2 (S_out): entry 1 has 1 row" + rows_msg},
         {[](Inputs& a) { a.list = emu::cell(2, 1, {}); }, "tooFewRows",
-         "Input 2 (S_out): entry 1 has 0" + rows_msg},
+         "Input 2 (S_out): entry 1 has 0 rows" + rows_msg},
         {records({{2, 5, 7}}), "tooFewEntries",
-         "Input 2 (S_out) has 1 entries, but W has 2 columns: every column of W needs an entry"},
+         "Input 2 (S_out) has 1 entry, but W has 2 columns: every column of W needs an entry"},
         {[](Inputs& a) { a.W = emu::zeros(46341, 0); }, "tooLarge",
          "Input 1 (W) is 46341 x 0: W and the 46341 x 46341 pairs of R must each hold at most "
          "2147483647 elements"},
@@ -422,11 +427,13 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
          },
          "notDouble", "Input 1 (W) must be a matrix of two dimensions, but it has 3"},
         {[](Inputs& a) { a.R = emu::zeros(0, 0); }, "tooFewElements",
-         "Input 3 (R) has 0 elements, but W has 1 rows: R needs 1 x 1"},
+         "Input 3 (R) has 0 elements, but W has 1 row: R needs 1 x 1"},
         {[](Inputs& a) {
              a.F = emu::column({5, 6, 7});
          },
          "tooFewElements", "Input 5 (F) has 3 elements, but W has 2 columns: F needs 2 x 2"},
+        {[](Inputs& a) { a.F = emu::scalar(5); }, "tooFewElements",
+         "Input 5 (F) has 1 element, but W has 2 columns: F needs 2 x 2"},
         {second([] { return emu::numeric(mxINT8_CLASS, 3, 1); }), "notDouble",
          "Input 2 (S_out): entry 2 is not a real double matrix"},
         {second([] {
@@ -437,6 +444,8 @@ TEST(TallyPairs, RejectsInputItWouldMisread) {
          "of two"},
         {second([] { return emu::zeros(4, 1); }), "rowCount",
          "Input 2 (S_out): entry 2 has 4 rows, but entry 1 sets n = 3 for every entry"},
+        {second([] { return emu::zeros(1, 1); }), "rowCount",
+         "Input 2 (S_out): entry 2 has 1 row, but entry 1 sets n = 3 for every entry"},
         {r_is(1073741824), "tooLarge",
          "The tally of 3 x 1073741824 elements would exceed 2147483647 elements"},
         // Partner indices, as each record is reached (the tally exists):

@@ -57,7 +57,7 @@
 %!error <E_Distr statistics must not be empty> [a, b, c, d] = align_series ({}, {}, {}, {[1]})
 %!error <E_Distr statistics must not be empty> [a, b, c, d] = align_series (5, {}, {zeros(0, 2)}, {[1]})
 %!error <Input 1 must be a cell array> [a, b, c, d] = align_series (5, {}, {[1]}, {[1]})
-%!error <Input 4 has 1 entries, but input 3 has 2 rows> [a, b, c, d] = align_series ({}, {}, {[1]; [2]}, {[1]})
+%!error <Input 4 has 1 entry, but input 3 has 2 rows> [a, b, c, d] = align_series ({}, {}, {[1]; [2]}, {[1]})
 %!error <Input 3: entry 2 has 3 rows, but the first entry of its list sets 2> [a, b, c, d] = align_series ({}, {}, {[1; 1]; [1; 2; 3]}, {[1; 1]; [1; 1]})
 %!error <Input 4: entry 1 is not a real double matrix> [a, b, c, d] = align_series ({}, {}, {[1]}, {int8(1)})
 %!error <Input 4: entry 1 has 3 dimensions, but an entry with columns must be a matrix of two> [a, b, c, d] = align_series ({}, {}, {[1]}, {ones(1, 1, 2)})

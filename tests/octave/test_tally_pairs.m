@@ -41,10 +41,14 @@
 %! assert (tally_pairs_full (W, {[2; 5; 7], zeros(3, 0, 2)}, 1, 1, F, 1), [30; 42; 0]);
 
 %!test
-%! % r and F_switch may be of any real numeric or logical class
+%! % r and F_switch may be of any real numeric or logical class, and a
+%! % 1 x 1 sparse value is read as its value
 %! assert (tally_pairs_full (W, S, 1, int32 (1), F, false), [30; 42; -6]);
 %! assert (tally_pairs_full (W, S, 1, true, F, uint8 (2)), [30; 42; -240]);
 %! assert (tally_pairs_masked (W, S, 1, single (1.5)), [30; 42]);
+%! assert (tally_pairs_full (W, S, 1, sparse (1), F, sparse (0)), [30; 42; -6]);
+%! assert (tally_pairs_full (W, S, 1, sparse (true), F, sparse (2)), [30; 42; -240]);
+%! assert (tally_pairs_masked (W, S, 0, sparse (0)), zeros (2, 0));
 %! % zero or one output
 %! tally_pairs_masked (W, S, 1, 1);
 %! assert (ans, [30; 42]);
@@ -115,6 +119,10 @@
 %!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, [])
 %!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, 1i)
 %!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, @sin)
+%!   'badClassCount',  @() tally_pairs_masked (W, S, 1, [2 5])
+%!   'badClassCount',  @() tally_pairs_masked (W, S, 1, sparse ([0 5]))
+%!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, [0 1])
+%!   'badSwitch',      @() tally_pairs_full (W, S, 1, 1, F, sparse ([0 1]))
 %!   'tooFewRows',     @() tally_pairs_full (W, {1, 2}, 1, 1, F, 1)
 %!   'tooFewEntries',  @() tally_pairs_full (W, S(1), 1, 1, F, 1)
 %!   'notDouble',      @() tally_pairs_full (zeros (1, 2, 0), S, 1, 1, F, 1)

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // maskdiff file1 file2: compares two text files line by line, tolerating the
 // run times and version numbers of a fixed table of line patterns. "-" reads
-// standard input.
+// standard input. A lone --help or --version prints the usage or the version.
 #include "driver.h"
 
 #include <cstdio>
@@ -29,11 +29,40 @@ int open_operand(const char* name) {
     return moved;
 }
 
+const char kUsage[] = "Usage: maskdiff file1 file2\n";
+
+const char kHelp[] =
+    "Compares two text files line by line and reports up to five differing\n"
+    "pairs of lines; lines that differ only in the run times and version numbers\n"
+    "of its table of tolerated lines count as equal. An operand \"-\" is standard\n"
+    "input. Writes OK and exits with status 0 when the files agree, exits with\n"
+    "status 1 when they differ or a file cannot be read.\n"
+    "\n"
+    "  --help     print this help and exit (alone only)\n"
+    "  --version  print the version and exit (alone only)\n";
+
+// Writes `first` and `second` to standard output: status 0, or 1 (with the
+// message) when they cannot be written.
+int print(const char* first, const char* second) {
+    std::fputs(first, stdout);
+    std::fputs(second, stdout);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fputs(">E maskdiff can't write output\n", stderr);
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    // Options only as the one argument: with two operands, "--help" and
+    // "--version" are file names like any other.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return print(kUsage, kHelp);
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0)
+        return print("maskdiff (" MASKDIFF_PACKAGE ") " MASKDIFF_VERSION "\n", "");
     if (argc != 3) {
-        std::fputs("Usage: maskdiff file1 file2\n", stderr);
+        std::fputs(kUsage, stderr);
         return 1;
     }
     const int fd1 = open_operand(argv[1]);

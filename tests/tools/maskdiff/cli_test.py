@@ -3,7 +3,7 @@
 """Command-line tests of maskdiff: operands, files, standard input, messages
 and exit statuses, all checked byte for byte.
 
-Usage: cli_test.py PATH_TO_MASKDIFF
+Usage: cli_test.py PATH_TO_MASKDIFF "TOOLBOX VERSION"
 """
 import os
 import signal
@@ -12,6 +12,15 @@ import sys
 import tempfile
 
 USAGE = b"Usage: maskdiff file1 file2\n"
+
+
+class StartsWith(bytes):
+    """An expected output that the actual one must begin with."""
+
+    def __eq__(self, other):
+        return other.startswith(bytes(self))
+
+    __hash__ = bytes.__hash__
 
 
 def diff(line, a, b):
@@ -46,6 +55,13 @@ CASES = [
     ("no operands", [], b"", b"", USAGE, 1),
     ("one operand", ["a"], b"", b"", USAGE, 1),
     ("three operands", ["a", "a", "a"], b"", b"", USAGE, 1),
+    # A lone --help or --version is an option; anything else is an operand.
+    ("lone --help", ["--help"], b"", StartsWith(USAGE), b"", 0),
+    ("lone --version", ["--version"], b"", None, b"", 0),
+    ("-h is an operand", ["-h"], b"", b"", USAGE, 1),
+    ("--help with an operand", ["--help", "a"], b"", b"", b">E maskdiff can't open file 1\n", 1),
+    ("--help --version are files", ["--help", "--version"], b"", b"",
+     b">E maskdiff can't open file 1\n", 1),
     ("identical", ["a", "a"], b"", b"OK\n", b"", 0),
     ("both empty", ["empty", "empty"], b"", b"OK\n", b"", 0),
     ("time tolerated", ["a", "a_slow"], b"", b"OK\n", b"", 0),
@@ -132,6 +148,8 @@ OUTPUT_CASES = [
     ("stdin closed, two files", run_stdin_closed, ["a", "b"], b"", 1),
     # Nothing is written to standard output here: the usual message and status.
     ("full device, usage", run_devfull, ["a"], USAGE, 1),
+    ("full device, --help", run_devfull, ["--help"], CANT_WRITE, 1),
+    ("full device, --version", run_devfull, ["--version"], CANT_WRITE, 1),
     ("full device, missing file", run_devfull, ["missing", "a"],
      b">E maskdiff can't open file 1\n", 1),
 ]
@@ -139,6 +157,8 @@ OUTPUT_CASES = [
 
 def main():
     program = os.path.abspath(sys.argv[1])
+    toolbox, version = sys.argv[2].encode().split(b" ")
+    version_line = b"maskdiff (%s) %s\n" % (toolbox, version)
     failed = 0
     with tempfile.TemporaryDirectory() as scratch:
         for name, text in FILES.items():
@@ -146,6 +166,7 @@ def main():
                 f.write(text)
         os.mkdir(os.path.join(scratch, "dir"))
         for name, operands, stdin, out, err, status in CASES:
+            out = version_line if out is None else out
             run = subprocess.run([program] + operands, input=stdin, capture_output=True,
                                  cwd=scratch)
             got = (run.stdout, run.stderr, run.returncode)
