@@ -47,6 +47,64 @@ class NativeIo {
     native::OutputList lists_[4];
 };
 
+// The same lists for a call on several threads: every input entry the
+// kernel reads is looked up on the calling thread first, so that the
+// threads read plain views; outputs are created on the calling thread
+// (native::Outputs) and written by the threads.
+class ThreadedIo {
+  public:
+    ThreadedIo(native::Access& h, const octave_value* const* in, const align_series::Shape& s)
+        : value_rows_(s.v + 1), e_(s.e), lists_{native::Outputs(s.n), native::Outputs(s.n),
+                                                native::Outputs(s.n), native::Outputs(s.n)} {
+        for (int k = s.v > 0 ? 0 : 2; k < 4; ++k) {
+            in_[k].resize(static_cast<size_t>(s.n));
+            for (int32_t i = 0; i < s.n; ++i) {
+                checks::poll_at(h, i);
+                const octave_value* e = h.cell(in[k], i);
+                const int32_t cols = h.dims(e)[1];
+                in_[k][static_cast<size_t>(i)] =
+                    DoubleMatrix{cols > 0 ? h.data(e) : nullptr, k < 2 ? value_rows_ : e_, cols};
+            }
+        }
+    }
+
+    void stats(int32_t i, DoubleMatrix& a, DoubleMatrix& b) const {
+        a = in_[2][static_cast<size_t>(i)];
+        b = in_[3][static_cast<size_t>(i)];
+    }
+    void create(int32_t i, int32_t m, const int32_t (&rows)[4], DoubleMatrix (&out)[4]) {
+        for (int k = 0; k < 4; ++k)
+            out[k] = lists_[k].create(i, rows[k], m);
+    }
+    void output(int32_t i, int32_t m, DoubleMatrix (&out)[4]) const {
+        for (int k = 0; k < 4; ++k)
+            out[k] = DoubleMatrix{lists_[k].data(i), k < 2 ? value_rows_ : e_, m};
+    }
+    double nan() const { return lo_ieee_nan_value(); }
+    DoubleMatrix values(int k, int32_t i) const { return in_[k][static_cast<size_t>(i)]; }
+    void poll() const { native::poll(); }
+
+    octave_value_list finish() {
+        octave_value_list out(4);
+        for (int k = 0; k < 4; ++k)
+            out(k) = lists_[k].finish();
+        return out;
+    }
+
+  private:
+    int32_t value_rows_;
+    int32_t e_;
+    std::vector<DoubleMatrix> in_[4];
+    native::Outputs lists_[4];
+};
+
+// Threads worth starting for a call: its elements written, against what a
+// thread costs to start.
+int threads_for(const align_series::Shape& s) {
+    const int64_t work = s.keys * (2 * int64_t(s.v + 1) + 2 * int64_t(s.e)) + 16 * int64_t(s.n);
+    return native::threads_for_work(work);
+}
+
 } // namespace
 
 DEFUN_DLD(align_series, args, nargout, PLUGIN_HELP) {
@@ -58,6 +116,12 @@ DEFUN_DLD(align_series, args, nargout, PLUGIN_HELP) {
                 align_series::check_inputs(h, nargout, in.count(), in.get(), shape))
             native::report(h.function(), f);
 
+        const int threads = threads_for(shape);
+        if (threads > 1) {
+            ThreadedIo io(h, in.get(), shape);
+            align_series::run_threaded(shape, io, threads, native::poll);
+            return io.finish();
+        }
         NativeIo io(h, in.get(), shape);
         align_series::run(shape, io);
         return io.finish();
