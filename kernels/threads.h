@@ -74,6 +74,18 @@ inline int for_call() {
     return processors();
 }
 
+// The work (elements written, terms added) that pays for starting a second
+// thread: a call with less stays on the calling thread.
+inline constexpr int64_t kWork = int64_t(1) << 18;
+
+// The threads for a call of `work` when `threads` are asked for: at most one
+// per half kWork, and 1 below kWork.
+inline int for_work(int64_t work, int threads) {
+    if (work < kWork) return 1;
+    const int64_t most = work / (kWork / 2);
+    return most < threads ? static_cast<int>(most) : threads;
+}
+
 // Thrown by a worker's poll once the call is stopped; `run` catches it.
 struct Stopped {};
 

@@ -264,17 +264,9 @@ inline void poll() {
     octave_quit();
 }
 
-// The work (elements written, terms added) that pays for starting a second
-// thread; a call with less stays on the calling thread.
-inline constexpr int64_t kThreadWork = int64_t(1) << 18;
-
-// The threads for a call of `work`: threads::for_call(), at most one per
-// half kThreadWork, and 1 below kThreadWork.
+// The threads for a call of `work` (see threads::for_work).
 inline int threads_for_work(int64_t work) {
-    if (work < kThreadWork) return 1;
-    const int64_t most = work / (kThreadWork / 2);
-    const int asked = threads::for_call();
-    return most < asked ? static_cast<int>(most) : asked;
+    return threads::for_work(work, threads::for_call());
 }
 
 } // namespace native
