@@ -75,14 +75,29 @@ inline int for_call() {
 }
 
 // The work (elements written, terms added) that pays for starting a second
-// thread: a call with less stays on the calling thread.
+// thread: a call with less stays on the calling thread. TABLEFOLD_THREAD_WORK
+// (decimal digits alone), read at each call, replaces it; 0 makes every call
+// use the threads TABLEFOLD_THREADS gives, as the tests do to run small
+// calls on several threads.
 inline constexpr int64_t kWork = int64_t(1) << 18;
 
-// The threads for a call of `work` when `threads` are asked for: at most one
-// per half kWork, and 1 below kWork.
+inline int64_t least_work() {
+    const char* const asked = std::getenv("TABLEFOLD_THREAD_WORK");
+    if (asked == nullptr || *asked == '\0') return kWork;
+    int64_t n = 0;
+    const char* p = asked;
+    for (; *p >= '0' && *p <= '9' && n < (int64_t(1) << 56); ++p)
+        n = n * 10 + (*p - '0');
+    return *p == '\0' ? n : kWork;
+}
+
+// The threads for a call of `work` when `threads` are asked for: 1 below
+// least_work(), else at most one per half of it.
 inline int for_work(int64_t work, int threads) {
-    if (work < kWork) return 1;
-    const int64_t most = work / (kWork / 2);
+    const int64_t least = least_work();
+    if (work < least) return 1;
+    if (least < 2) return threads;
+    const int64_t most = work / (least / 2);
     return most < threads ? static_cast<int>(most) : threads;
 }
 
