@@ -57,6 +57,11 @@
 %     by_first{1}    % [2; 0]    (the surplus column comes last)
 %     by_first{2}    % [1; 8]
 %
+%   Threads: the native function runs a large call on all the processors
+%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
+%   read at each call; 1 runs every call on the calling thread), with the
+%   same results, bit for bit, for any number; the MEX file runs on one.
+%
 %   See also: fold_links_full
 
 % SPDX-License-Identifier: BSD-3-Clause

@@ -275,6 +275,42 @@ TEST(PlainKernels, TallyPairsReadsFSwitchPerContributingPair) {
     EXPECT_EQ(reads, 0);
 }
 
+// TABLEFOLD_THREADS counts when it is a whole number from 1 to
+// threads::kMaxThreads in digits alone; anything else leaves the processors
+// the process may use. TABLEFOLD_THREAD_WORK sets the least work threaded.
+TEST(Threads, CountForACall) {
+    const int processors = threads::processors();
+    EXPECT_GE(processors, 1);
+    const struct {
+        const char* value;
+        int threads;
+    } cases[] = {{"3", 3},
+                 {"1", 1},
+                 {"1024", 1024},
+                 {"007", 7},
+                 {"", processors},
+                 {"0", processors},
+                 {"-2", processors},
+                 {"2x", processors},
+                 {" 2", processors},
+                 {"two", processors},
+                 {"1025", processors},
+                 {"99999999999999999999", processors}};
+    for (const auto& c : cases) {
+        set_env("TABLEFOLD_THREADS", c.value);
+        EXPECT_EQ(threads::for_call(), c.threads) << "TABLEFOLD_THREADS=\"" << c.value << "\"";
+    }
+    set_env("TABLEFOLD_THREADS", "");
+    set_env("TABLEFOLD_THREAD_WORK", "");
+    EXPECT_EQ(threads::for_work(threads::kWork - 1, 8), 1);
+    EXPECT_EQ(threads::for_work(threads::kWork, 8), 2);
+    EXPECT_EQ(threads::for_work(100 * threads::kWork, 8), 8);
+    set_env("TABLEFOLD_THREAD_WORK", "0");
+    EXPECT_EQ(threads::for_work(0, 8), 8);
+    set_env("TABLEFOLD_THREAD_WORK", "1x");
+    EXPECT_EQ(threads::for_work(threads::kWork - 1, 8), 1);
+}
+
 // The MEX accessor over emulated arrays, counting the checks' polls.
 struct PollCounter : mexhost::Access {
     int polls = 0;
