@@ -228,7 +228,8 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
 //        entry i of output s, once created; may be called from any thread;
 // its is_nan may be called from any thread too, its create and poll on the
 // calling thread alone. `host_poll` is the host's poll on the calling
-// thread. Scratch: that of fold_in_place, and a little per thread.
+// thread. Scratch: that of fold_in_place, four more counts per index, and a
+// little per thread.
 template <class V, class Io>
 Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*host_poll)()) {
     const DoubleMatrix& links = in.links;
@@ -294,8 +295,21 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
         order[s].at.resize(static_cast<size_t>(at));
     }
     // Ordering: each range's starts, then its links' positions in link
-    // order; then each index's output columns, in `next`.
+    // order, and on the way each index's output columns (count_opened): a
+    // partner end above the highest so far, `top`, opens one.
     std::vector<int32_t> next[2] = {std::vector<int32_t>(n_index), std::vector<int32_t>(n_index)};
+    std::vector<int32_t> top[2] = {std::vector<int32_t>(n_index, 0),
+                                   std::vector<int32_t>(n_index, 0)};
+    std::vector<int32_t> opened[2] = {std::vector<int32_t>(n_index, 0),
+                                      std::vector<int32_t>(n_index, 0)};
+    auto file = [&](Side s, int32_t i, int32_t partner, int32_t j) {
+        const size_t k = static_cast<size_t>(i);
+        order[s].at[static_cast<size_t>(next[s][k]++)] = j;
+        if (partner > top[s][k]) {
+            top[s][k] = partner;
+            ++opened[s][k];
+        }
+    };
     threads::run(threads, threads, host_poll, [&](int32_t t, const threads::Poll& poll, int) {
         const int32_t first = lo(t);
         const int32_t past = lo(t + 1);
@@ -313,27 +327,15 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
             if (V::skip_nan_links && io.is_nan(link[2])) continue;
             const int32_t a = static_cast<int32_t>(link[0]) - 1;
             const int32_t b = static_cast<int32_t>(link[1]) - 1;
-            if (b >= first && b < past)
-                order[by_second]
-                    .at[static_cast<size_t>(next[by_second][static_cast<size_t>(b)]++)] = j;
-            if (a >= first && a < past)
-                order[by_first].at[static_cast<size_t>(next[by_first][static_cast<size_t>(a)]++)] =
-                    j;
+            if (b >= first && b < past) file(by_second, b, a + 1, j);
+            if (a >= first && a < past) file(by_first, a, b + 1, j);
         }
     });
-    // Output columns: counted by ranges, then every output created here.
-    threads::run(threads, threads, host_poll, [&](int32_t t, const threads::Poll& poll, int) {
-        for (const Side s : {by_second, by_first})
-            for (int32_t i = lo(t); i < lo(t + 1); ++i) {
-                checks::poll_at(poll, i);
-                next[s][static_cast<size_t>(i)] =
-                    count_opened(links, s, links_from(order[s], i), links_to(order[s], i));
-            }
-    });
+    // Every output created here.
     for (const Side s : {by_second, by_first})
         for (int32_t i = 0; i < in.n_index; ++i) {
             checks::poll_at(io, i);
-            io.create(s, i, in.bucket_rows, next[s][static_cast<size_t>(i)]);
+            io.create(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
         }
     // Folding, in ranges of about equal numbers of links.
     const int32_t parts = threads * 16;
@@ -354,7 +356,7 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
                 checks::poll_at(poll, i);
                 fetch_ahead(links, order[s], i, in.n_index);
                 const DoubleMatrix out =
-                    io.output(s, i, in.bucket_rows, next[s][static_cast<size_t>(i)]);
+                    io.output(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
                 fold_index_into<V>(in, s, i, order[s], out);
             }
         }
