@@ -155,6 +155,19 @@ void fold_index_into(const Inputs& in, Side s, int32_t i, const LinkOrder& order
         fold_into<false>(in.links, s, first, last, reserved, out);
 }
 
+// Calls visit(j, a, b) for every link j that variant V takes, in link
+// order, with its ends a and b (truncated, from 0), until visit returns
+// false; polls through `poller` as filing does.
+template <class V, class Io, class Poller, class Visit>
+void for_each_taken(const DoubleMatrix& links, const Io& io, const Poller& poller, Visit visit) {
+    for (int32_t j = 0; j < links.cols; ++j) {
+        checks::poll_at<checks::kPollEvery * 16>(poller, j);
+        const double* link = links.column(j);
+        if (V::skip_nan_links && io.is_nan(link[2])) continue;
+        if (!visit(j, static_cast<int32_t>(link[0]) - 1, static_cast<int32_t>(link[1]) - 1)) return;
+    }
+}
+
 // Files and folds the checked inputs `in` of variant V: by_second, then
 // by_first, as the bucket kernel does. A bucket that would receive more
 // links than its count ends the call before any output exists, at the link
@@ -169,20 +182,21 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
     for (LinkOrder& o : order)
         o.start.assign(n_index + 1, 0);
     int32_t taken = 0;
-    for (int32_t j = 0; j < links.cols; ++j) {
-        checks::poll_at<checks::kPollEvery * 16>(io, j);
-        const double* link = links.column(j);
-        if (V::skip_nan_links && io.is_nan(link[2])) continue;
-        const int32_t a = static_cast<int32_t>(link[0]) - 1;
-        const int32_t b = static_cast<int32_t>(link[1]) - 1;
+    Overflow stop{-1, 0, false, 0};
+    for_each_taken<V>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
         int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
         int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
-        if (f >= in.count(by_second, b)) return Overflow{j, b, true, in.count(by_second, b)};
-        if (g >= in.count(by_first, a)) return Overflow{j, a, false, in.count(by_first, a)};
+        if (f >= in.count(by_second, b))
+            stop = Overflow{j, b, true, in.count(by_second, b)};
+        else if (g >= in.count(by_first, a))
+            stop = Overflow{j, a, false, in.count(by_first, a)};
+        if (stop.link >= 0) return false;
         ++f;
         ++g;
         ++taken;
-    }
+        return true;
+    });
+    if (stop.link >= 0) return stop;
     // Where each index's links start, then their positions, in link order.
     for (LinkOrder& o : order) {
         for (size_t i = 0; i < n_index; ++i)
@@ -194,15 +208,11 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
                                          order[by_second].start.end() - 1);
         std::vector<int32_t> next_first(order[by_first].start.begin(),
                                         order[by_first].start.end() - 1);
-        for (int32_t j = 0; j < links.cols; ++j) {
-            checks::poll_at<checks::kPollEvery * 16>(io, j);
-            const double* link = links.column(j);
-            if (V::skip_nan_links && io.is_nan(link[2])) continue;
-            const size_t a = static_cast<size_t>(static_cast<int32_t>(link[0]) - 1);
-            const size_t b = static_cast<size_t>(static_cast<int32_t>(link[1]) - 1);
-            order[by_second].at[static_cast<size_t>(next_second[b]++)] = j;
-            order[by_first].at[static_cast<size_t>(next_first[a]++)] = j;
-        }
+        for_each_taken<V>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
+            order[by_second].at[static_cast<size_t>(next_second[static_cast<size_t>(b)]++)] = j;
+            order[by_first].at[static_cast<size_t>(next_first[static_cast<size_t>(a)]++)] = j;
+            return true;
+        });
     }
     // Folding: every index of one side, then of the other.
     for (const Side s : {by_second, by_first}) {
@@ -249,29 +259,19 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
         const int32_t first = lo(t);
         const int32_t past = lo(t + 1);
         auto mine = [&](int32_t i) { return i >= first && i < past; };
-        for (int32_t j = 0; j < links.cols; ++j) {
-            checks::poll_at<checks::kPollEvery * 16>(poll, j);
-            const double* link = links.column(j);
-            if (V::skip_nan_links && io.is_nan(link[2])) continue;
-            const int32_t a = static_cast<int32_t>(link[0]) - 1;
-            const int32_t b = static_cast<int32_t>(link[1]) - 1;
-            if (mine(b)) {
-                int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
-                if (f >= in.count(by_second, b)) {
-                    stop[static_cast<size_t>(t)] = Overflow{j, b, true, in.count(by_second, b)};
-                    return;
-                }
-            }
-            if (mine(a)) {
-                int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
-                if (g >= in.count(by_first, a)) {
-                    stop[static_cast<size_t>(t)] = Overflow{j, a, false, in.count(by_first, a)};
-                    return;
-                }
-                ++g;
-            }
-            if (mine(b)) ++order[by_second].start[static_cast<size_t>(b) + 1];
-        }
+        Overflow& own = stop[static_cast<size_t>(t)];
+        for_each_taken<V>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
+            int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
+            int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
+            if (mine(b) && f >= in.count(by_second, b))
+                own = Overflow{j, b, true, in.count(by_second, b)};
+            else if (mine(a) && g >= in.count(by_first, a))
+                own = Overflow{j, a, false, in.count(by_first, a)};
+            if (own.link >= 0) return false;
+            if (mine(b)) ++f;
+            if (mine(a)) ++g;
+            return true;
+        });
     });
     // The overflow at the first link, its second end before its first.
     Overflow first_stop{-1, 0, false, 0};
@@ -321,15 +321,11 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
                 order[s].start[static_cast<size_t>(i) + 1] = at;
             }
         }
-        for (int32_t j = 0; j < links.cols; ++j) {
-            checks::poll_at<checks::kPollEvery * 16>(poll, j);
-            const double* link = links.column(j);
-            if (V::skip_nan_links && io.is_nan(link[2])) continue;
-            const int32_t a = static_cast<int32_t>(link[0]) - 1;
-            const int32_t b = static_cast<int32_t>(link[1]) - 1;
+        for_each_taken<V>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
             if (b >= first && b < past) file(by_second, b, a + 1, j);
             if (a >= first && a < past) file(by_first, a, b + 1, j);
-        }
+            return true;
+        });
     });
     // Every output created here.
     for (const Side s : {by_second, by_first})

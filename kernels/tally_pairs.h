@@ -417,8 +417,10 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
         return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
     const int32_t value_rows = in.n - 1;
     int64_t records = 0;
-    for (int32_t g = 0; g < in.W.cols; ++g)
+    for (int32_t g = 0; g < in.W.cols; ++g) {
+        checks::poll_at(io, g);
         records += io.records(g).cols;
+    }
     threads = threads::for_work(records * record_work(plan, value_rows), threads);
     if (plan.columns == 0 ||
         (threads == 1 && static_cast<int64_t>(plan.pairs) * value_rows <= kTileWork))

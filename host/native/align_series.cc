@@ -7,25 +7,17 @@
 
 namespace {
 
-// The kernel's lists as Octave values: inputs read in place, each output
-// entry written once into the memory it keeps.
-class NativeIo {
+// The four output lists, of type List (native::OutputList or
+// native::Outputs), and what both io policies below share.
+template <class List> class OutputLists {
   public:
-    NativeIo(native::Access& h, const octave_value* const* in, const align_series::Shape& s)
-        : h_(h), in_(in),
-          value_rows_(s.v + 1), lists_{native::OutputList(s.n), native::OutputList(s.n),
-                                       native::OutputList(s.n), native::OutputList(s.n)} {}
+    explicit OutputLists(int32_t n) : lists_{List(n), List(n), List(n), List(n)} {}
 
-    void stats(int32_t i, DoubleMatrix& a, DoubleMatrix& b) {
-        a = entry(in_[2], i, a.rows);
-        b = entry(in_[3], i, b.rows);
-    }
     void create(int32_t i, int32_t m, const int32_t (&rows)[4], DoubleMatrix (&out)[4]) {
         for (int k = 0; k < 4; ++k)
             out[k] = lists_[k].create(i, rows[k], m);
     }
     double nan() const { return lo_ieee_nan_value(); }
-    DoubleMatrix values(int k, int32_t i) { return entry(in_[k], i, value_rows_); }
     void poll() const { native::poll(); }
 
     octave_value_list finish() {
@@ -34,6 +26,23 @@ class NativeIo {
             out(k) = lists_[k].finish();
         return out;
     }
+
+  protected:
+    List lists_[4];
+};
+
+// The kernel's lists as Octave values: inputs read in place, each output
+// entry written once into the memory it keeps.
+class NativeIo : public OutputLists<native::OutputList> {
+  public:
+    NativeIo(native::Access& h, const octave_value* const* in, const align_series::Shape& s)
+        : OutputLists(s.n), h_(h), in_(in), value_rows_(s.v + 1) {}
+
+    void stats(int32_t i, DoubleMatrix& a, DoubleMatrix& b) {
+        a = entry(in_[2], i, a.rows);
+        b = entry(in_[3], i, b.rows);
+    }
+    DoubleMatrix values(int k, int32_t i) { return entry(in_[k], i, value_rows_); }
 
   private:
     DoubleMatrix entry(const octave_value* list, int32_t i, int32_t rows) {
@@ -44,18 +53,16 @@ class NativeIo {
     native::Access& h_;
     const octave_value* const* in_;
     int32_t value_rows_;
-    native::OutputList lists_[4];
 };
 
 // The same lists for a call on several threads: every input entry the
 // kernel reads is looked up on the calling thread first, so that the
 // threads read plain views; outputs are created on the calling thread
 // (native::Outputs) and written by the threads.
-class ThreadedIo {
+class ThreadedIo : public OutputLists<native::Outputs> {
   public:
     ThreadedIo(native::Access& h, const octave_value* const* in, const align_series::Shape& s)
-        : value_rows_(s.v + 1), e_(s.e), lists_{native::Outputs(s.n), native::Outputs(s.n),
-                                                native::Outputs(s.n), native::Outputs(s.n)} {
+        : OutputLists(s.n), value_rows_(s.v + 1), e_(s.e) {
         for (int k = s.v > 0 ? 0 : 2; k < 4; ++k) {
             in_[k].resize(static_cast<size_t>(s.n));
             for (int32_t i = 0; i < s.n; ++i) {
@@ -72,30 +79,16 @@ class ThreadedIo {
         a = in_[2][static_cast<size_t>(i)];
         b = in_[3][static_cast<size_t>(i)];
     }
-    void create(int32_t i, int32_t m, const int32_t (&rows)[4], DoubleMatrix (&out)[4]) {
-        for (int k = 0; k < 4; ++k)
-            out[k] = lists_[k].create(i, rows[k], m);
-    }
     void output(int32_t i, int32_t m, DoubleMatrix (&out)[4]) const {
         for (int k = 0; k < 4; ++k)
             out[k] = DoubleMatrix{lists_[k].data(i), k < 2 ? value_rows_ : e_, m};
     }
-    double nan() const { return lo_ieee_nan_value(); }
     DoubleMatrix values(int k, int32_t i) const { return in_[k][static_cast<size_t>(i)]; }
-    void poll() const { native::poll(); }
-
-    octave_value_list finish() {
-        octave_value_list out(4);
-        for (int k = 0; k < 4; ++k)
-            out(k) = lists_[k].finish();
-        return out;
-    }
 
   private:
     int32_t value_rows_;
     int32_t e_;
     std::vector<DoubleMatrix> in_[4];
-    native::Outputs lists_[4];
 };
 
 // Threads worth starting for a call: its elements written, against what a
