@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 namespace tally_pairs {
@@ -378,27 +379,37 @@ template <class Io> struct TileIo {
     void poll() const { poller.poll(); }
 };
 
+// What a thread needs for its tiles, allocated on the calling thread: the
+// tile's plan and its adder's layouts.
+struct TileScratch {
+    PairPlan part;
+#if defined(IEEE_DISPATCH)
+    VectorPlan vector;
+#endif
+    std::optional<LaneTerms> lanes;
+};
+
 // One tile of variant V on the path `isa`, into the call's tally.
 template <class V, class Io>
 __attribute__((noinline)) Status run_tile(const PairPlan& plan, const Tile& t, const Inputs& in,
-                                          const DoubleMatrix& tally, Io& io, Isa isa) {
-    const std::unique_ptr<PairPlan> part(new PairPlan);
-    select_columns(plan, t.c0, t.c1, *part);
+                                          const DoubleMatrix& tally, Io& io, Isa isa,
+                                          TileScratch& scratch) {
+    PairPlan& part = scratch.part;
+    select_columns(plan, t.c0, t.c1, part);
     const DoubleMatrix rows{tally.data + t.i0, tally.rows, tally.cols};
     const int32_t value_rows = t.i1 - t.i0;
     const bool nan_terms = t.i1 == in.n - 1;
-    const int64_t cost = record_work(*part, value_rows);
+    const int64_t cost = record_work(part, value_rows);
 #if defined(IEEE_DISPATCH)
     if (isa != Isa::generic) {
-        const std::unique_ptr<VectorPlan> vp(new VectorPlan);
-        VectorTerms adder(*vp, *part, rows, value_rows, in.W.rows, isa);
-        return tally_planned<V>(*part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
+        VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, isa);
+        return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
     }
 #else
     static_cast<void>(isa);
 #endif
-    const std::unique_ptr<LaneTerms> adder(new LaneTerms(*part, rows, value_rows));
-    return tally_planned<V>(*part, *adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
+    LaneTerms& adder = scratch.lanes.emplace(part, rows, value_rows);
+    return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
 }
 
 // The pair tally of `run` on up to `threads` threads (threads.h), with the
@@ -408,7 +419,8 @@ __attribute__((noinline)) Status run_tile(const PairPlan& plan, const Tile& t, c
 // Besides the members `run` uses, `io.records` may be called from any
 // thread; F_switch is read once, on the calling thread, before the tiles
 // (a tile's NaN records then use that value). `host_poll` is the host's
-// poll on the calling thread. Scratch: a plan and an adder per thread.
+// poll on the calling thread. Scratch: a TileScratch per thread (about 220
+// kB), allocated here, so that the threads allocate nothing.
 template <class V, class Io>
 Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,
                     void (*host_poll)(), Isa isa = isa_for_call()) {
@@ -428,11 +440,16 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
     const std::vector<Tile> tiles = make_tiles(plan, value_rows, threads);
     const double f_switch = V::nan_records ? io.read_switch() : 0.0;
     std::vector<Status> status(tiles.size());
+    if (threads > static_cast<int>(tiles.size())) threads = static_cast<int>(tiles.size());
+    std::vector<std::unique_ptr<TileScratch>> scratch(static_cast<size_t>(threads));
+    for (std::unique_ptr<TileScratch>& s : scratch)
+        s.reset(new TileScratch);
     threads::run(threads, static_cast<int32_t>(tiles.size()), host_poll,
-                 [&](int32_t k, const threads::Poll& poll, int) {
+                 [&](int32_t k, const threads::Poll& poll, int slot) {
                      const TileIo<Io> tile_io{io, poll, f_switch};
                      status[static_cast<size_t>(k)] =
-                         run_tile<V>(plan, tiles[static_cast<size_t>(k)], in, tally, tile_io, isa);
+                         run_tile<V>(plan, tiles[static_cast<size_t>(k)], in, tally, tile_io, isa,
+                                     *scratch[static_cast<size_t>(slot)]);
                  });
     // Every tile walks the same records and meets the same first fault.
     return status.empty() ? Status() : status[0];

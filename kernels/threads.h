@@ -18,23 +18,33 @@
 // others at their next poll; all are joined before `run` returns or
 // rethrows, so nothing runs on after the call and every worker's writes
 // are done. Workers never call the host, and run with every signal blocked.
+//
+// A standard library without threads (MinGW-w64's win32 thread model before
+// GCC 13) runs every part on the calling thread.
 #ifndef KERNELS_THREADS_H
 #define KERNELS_THREADS_H
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <exception>
+#include <vector>
+
+#if defined(_WIN32) && defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define TABLEFOLD_NO_THREADS 1
+#endif
+#if !defined(TABLEFOLD_NO_THREADS)
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <vector>
+#endif
 
 #if defined(__linux__)
 #include <sched.h>
 #endif
 #if !defined(_WIN32)
+#include <pthread.h>
 #include <signal.h>
 #endif
 
@@ -46,6 +56,9 @@ inline constexpr int kMaxThreads = 1024;
 // The processors this process may run on: its affinity mask where the
 // system has one, else the machine's count.
 inline int processors() {
+#if defined(TABLEFOLD_NO_THREADS)
+    return 1;
+#else
 #if defined(__linux__)
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -56,6 +69,7 @@ inline int processors() {
 #endif
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : n > unsigned(kMaxThreads) ? kMaxThreads : static_cast<int>(n);
+#endif
 }
 
 // The threads of a call: TABLEFOLD_THREADS, read at each call, when it is a
@@ -118,6 +132,7 @@ class Poll {
     void (*host_)();
 };
 
+#if !defined(TABLEFOLD_NO_THREADS)
 namespace detail {
 
 // Blocks every signal on the calling thread while it lives, so that the
@@ -139,7 +154,68 @@ class BlockSignals {
 #endif
 };
 
+// One worker thread running fn(context, slot). On POSIX systems a thread
+// of its own with a small stack, started and joined without the C
+// library's allocator, so that a worker that allocates nothing gets no
+// allocator arena of its own (an arena reserves 64 MiB of address space,
+// which counts against a virtual memory limit); elsewhere a std::thread.
+class Thread {
+  public:
+    using Body = void (*)(void* context, int slot);
+
+    // False when the system refuses another thread.
+    bool start(Body body, void* context, int slot) {
+        job_ = Job{body, context, slot};
+#if !defined(_WIN32)
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) return false;
+        pthread_attr_setstacksize(&attr, kStack);
+        started_ = pthread_create(&id_, &attr, &Thread::main, &job_) == 0;
+        pthread_attr_destroy(&attr);
+#else
+        try {
+            thread_ = std::thread(&Thread::main, &job_);
+            started_ = true;
+        } catch (...) {
+            started_ = false;
+        }
+#endif
+        return started_;
+    }
+    void join() {
+        if (!started_) return;
+#if !defined(_WIN32)
+        pthread_join(id_, nullptr);
+#else
+        thread_.join();
+#endif
+        started_ = false;
+    }
+
+  private:
+    static constexpr size_t kStack = size_t(1) << 20; // the kernels' parts need a few kB
+    struct Job {
+        Body body;
+        void* context;
+        int slot;
+    };
+    static void* main(void* job) {
+        const Job& j = *static_cast<Job*>(job);
+        j.body(j.context, j.slot);
+        return nullptr;
+    }
+
+    Job job_{};
+    bool started_ = false;
+#if !defined(_WIN32)
+    pthread_t id_{};
+#else
+    std::thread thread_;
+#endif
+};
+
 } // namespace detail
+#endif
 
 // Runs part(i, poll, slot) for every i in [0, parts) on up to `threads`
 // threads, the calling thread one of them; `host_poll` is the host's poll
@@ -147,6 +223,13 @@ class BlockSignals {
 // or rethrows, after joining every thread, what stopped the call: the
 // calling thread's own exception, else the first worker's.
 template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), Part&& part) {
+#if defined(TABLEFOLD_NO_THREADS)
+    const std::atomic<bool> stop{false};
+    const Poll poll(stop, host_poll);
+    static_cast<void>(threads);
+    for (int32_t i = 0; i < parts; ++i)
+        part(i, poll, 0);
+#else
     if (threads > parts) threads = parts;
     if (threads < 1) threads = 1;
     std::atomic<int32_t> next{0};
@@ -164,6 +247,7 @@ template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), 
             part(i, poll, slot);
         }
     };
+    // A worker allocates nothing on its own but the exception that stops it.
     auto worker = [&](int slot) {
         try {
             take_parts(Poll(stop, nullptr), slot);
@@ -178,25 +262,25 @@ template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), 
         done.notify_one();
     };
 
-    std::vector<std::thread> team;
+    using Worker = decltype(worker);
+    const detail::Thread::Body body = [](void* context, int slot) {
+        (*static_cast<Worker*>(context))(slot);
+    };
+    std::vector<detail::Thread> team(static_cast<size_t>(threads - 1));
     auto join_all = [&] {
         stop.store(true);
-        for (std::thread& t : team)
+        for (detail::Thread& t : team)
             t.join();
-        team.clear();
     };
     try {
         if (threads > 1) {
-            team.reserve(static_cast<size_t>(threads - 1));
             const detail::BlockSignals blocked;
             for (int slot = 1; slot < threads; ++slot) {
                 {
                     const std::lock_guard<std::mutex> lock(mutex);
                     ++running;
                 }
-                try {
-                    team.emplace_back(worker, slot);
-                } catch (...) {
+                if (!team[static_cast<size_t>(slot - 1)].start(body, &worker, slot)) {
                     const std::lock_guard<std::mutex> lock(mutex);
                     --running;
                     break; // no more threads: the started ones and this one do the work
@@ -222,9 +306,10 @@ template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), 
         join_all();
         throw;
     }
-    for (std::thread& t : team)
+    for (detail::Thread& t : team)
         t.join();
     if (failure) std::rethrow_exception(failure);
+#endif
 }
 
 } // namespace threads

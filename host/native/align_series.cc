@@ -91,11 +91,12 @@ class ThreadedIo : public OutputLists<native::Outputs> {
     std::vector<DoubleMatrix> in_[4];
 };
 
-// Threads worth starting for a call: its elements written, against what a
-// thread costs to start.
+// Threads worth starting for a call: its elements written, when entries
+// are large enough that writing them outweighs creating them (which the
+// calling thread does alone), against what a thread costs to start.
 int threads_for(const align_series::Shape& s) {
-    const int64_t work = s.keys * (2 * int64_t(s.v + 1) + 2 * int64_t(s.e)) + 16 * int64_t(s.n);
-    return native::threads_for_work(work);
+    const int64_t elements = s.keys * (2 * int64_t(s.v + 1) + 2 * int64_t(s.e));
+    return native::threads_for_work(elements >= 256 * int64_t(s.n) ? elements : 0);
 }
 
 } // namespace

@@ -33,10 +33,13 @@ template <class V> octave_value_list native_entry(const octave_value_list& args,
         if (const checks::Fault f = check_inputs<V>(h, nargout, a.count(), a.get(), in))
             native::report(V::name, f);
 
-        // Work: every link filed and folded on both sides, every entry created.
-        const int threads = native::threads_for_work(
-            static_cast<int64_t>(in.links.cols) * (2 * static_cast<int64_t>(in.links.rows) + 4) +
-            16 * static_cast<int64_t>(in.n_index));
+        // Work: every link filed and folded on both sides, when there are
+        // enough links per index that it outweighs creating the outputs
+        // (which the calling thread does alone).
+        const int64_t work =
+            static_cast<int64_t>(in.links.cols) * (2 * static_cast<int64_t>(in.links.rows) + 4);
+        const int threads =
+            native::threads_for_work(work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0);
         if (threads > 1) {
             ThreadedIo io(in);
             const Overflow stop = fold_in_place_threaded<V>(in, io, threads, native::poll);
