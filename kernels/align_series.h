@@ -26,11 +26,13 @@
 #define KERNELS_ALIGN_SERIES_H
 
 #include "checks.h"
+#include "threads.h"
 #include "views.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace align_series {
 
@@ -39,9 +41,10 @@ inline constexpr const char* kEmptyStatistics = "E_Distr statistics must not be 
 
 // The counts fixed once per call.
 struct Shape {
-    int32_t v; // value rows of inputs 1 and 2
-    int32_t e; // rows of every statistics table, key row included
-    int32_t n; // list entries processed
+    int32_t v;        // value rows of inputs 1 and 2
+    int32_t e;        // rows of every statistics table, key row included
+    int32_t n;        // list entries processed
+    int64_t keys = 0; // key columns of inputs 3 and 4 over those entries
 };
 
 // ---- Kernel ------------------------------------------------------------------
@@ -113,7 +116,7 @@ inline void fill_column(Lane& lane, int32_t w, double key) {
 // column is at hand. The fill of a column depends only on its key and on the
 // columns before it, so this gives the same outputs as filling afterwards.
 template <class Io>
-void write_and_fill(const DoubleMatrix& a, const DoubleMatrix& b, Lane (&lanes)[4], Io& io) {
+void write_and_fill(const DoubleMatrix& a, const DoubleMatrix& b, Lane (&lanes)[4], const Io& io) {
     int32_t w = 0;
     merge_keys(a, b, [&](double key) {
         for (Lane& lane : lanes) {
@@ -122,6 +125,26 @@ void write_and_fill(const DoubleMatrix& a, const DoubleMatrix& b, Lane (&lanes)[
         }
         checks::poll_at(io, w++);
     });
+}
+
+// The merge and fill of entry i into its outputs `out`, created with m
+// columns; `nan` is read only when the entry takes values.
+template <class Io, class Nan, class Poll>
+void align_entry(const Shape& s, Io& io, int32_t i, int32_t m, const DoubleMatrix& a,
+                 const DoubleMatrix& b, const DoubleMatrix (&out)[4], Nan nan, const Poll& poll) {
+    Lane lanes[4];
+    for (int k = 0; k < 4; ++k)
+        lanes[k] = Lane{out[k], DoubleMatrix{nullptr, 0, 0}, 0.0, 0};
+    if (m > 0 && s.v > 0) {
+        const double missing = nan();
+        lanes[0].in = io.values(0, i);
+        lanes[1].in = io.values(1, i);
+        lanes[0].missing = missing;
+        lanes[1].missing = missing;
+    }
+    lanes[2].in = a;
+    lanes[3].in = b;
+    write_and_fill(a, b, lanes, poll);
 }
 
 // The whole alignment, entry by entry (see the top of this file for `io`).
@@ -135,20 +158,56 @@ template <class Io> void run(const Shape& s, Io& io) {
         const int32_t m = count_merged(a, b);
         DoubleMatrix out[4];
         io.create(i, m, rows, out);
-        Lane lanes[4];
-        for (int k = 0; k < 4; ++k)
-            lanes[k] = Lane{out[k], DoubleMatrix{nullptr, 0, 0}, 0.0, 0};
-        if (m > 0 && s.v > 0) {
-            const double nan = io.nan();
-            lanes[0].in = io.values(0, i);
-            lanes[1].in = io.values(1, i);
-            lanes[0].missing = nan;
-            lanes[1].missing = nan;
-        }
-        lanes[2].in = a;
-        lanes[3].in = b;
-        write_and_fill(a, b, lanes, io);
+        align_entry(
+            s, io, i, m, a, b, out, [&io] { return io.nan(); }, io);
     }
+}
+
+// The same alignment on `threads` threads (threads.h), by ranges of list
+// entries: the merged lengths of all entries first, then every output
+// created on the calling thread, in entry order, then the entries merged and
+// filled. Each output entry is written by one thread, as `run` writes it.
+// Besides the members `run` uses, `io` offers
+//   void output(int32_t i, int32_t m, DoubleMatrix (&out)[4])
+//        the views of entry i's outputs, once created;
+// and its `stats`, `values` and `output` may be called from any thread; its
+// `nan`, `create` and `poll` are called on the calling thread alone.
+// `host_poll` is the host's poll on the calling thread. Scratch: one count
+// per entry.
+template <class Io> void run_threaded(const Shape& s, Io& io, int threads, void (*host_poll)()) {
+    const int32_t rows[4] = {s.v + 1, s.v + 1, s.e, s.e};
+    std::vector<int32_t> merged(static_cast<size_t>(s.n));
+    const int32_t per_part = s.n / (16 * threads) + 1;
+    const int32_t parts = (s.n + per_part - 1) / per_part;
+    threads::run(threads, parts, host_poll, [&](int32_t part, const threads::Poll& poll, int) {
+        const int32_t last = part * per_part + per_part < s.n ? part * per_part + per_part : s.n;
+        for (int32_t i = part * per_part; i < last; ++i) {
+            checks::poll_at(poll, i);
+            DoubleMatrix a{nullptr, s.e, 0};
+            DoubleMatrix b{nullptr, s.e, 0};
+            io.stats(i, a, b);
+            merged[static_cast<size_t>(i)] = count_merged(a, b);
+        }
+    });
+    for (int32_t i = 0; i < s.n; ++i) {
+        checks::poll_at(io, i);
+        DoubleMatrix out[4];
+        io.create(i, merged[static_cast<size_t>(i)], rows, out);
+    }
+    const double nan = io.nan();
+    threads::run(threads, parts, host_poll, [&](int32_t part, const threads::Poll& poll, int) {
+        const int32_t last = part * per_part + per_part < s.n ? part * per_part + per_part : s.n;
+        for (int32_t i = part * per_part; i < last; ++i) {
+            poll.poll();
+            DoubleMatrix a{nullptr, s.e, 0};
+            DoubleMatrix b{nullptr, s.e, 0};
+            io.stats(i, a, b);
+            DoubleMatrix out[4];
+            io.output(i, merged[static_cast<size_t>(i)], out);
+            align_entry(
+                s, io, i, merged[static_cast<size_t>(i)], a, b, out, [nan] { return nan; }, poll);
+        }
+    });
 }
 
 // ---- Input checks ------------------------------------------------------------
@@ -193,15 +252,17 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
 }
 
 // Refuses an entry whose outputs would exceed the 32-bit element range. The
-// merged sequence is at most P + Q keys long.
+// merged sequence is at most P + Q keys long. Sums the keys into `s`.
 template <class A>
-checks::Fault check_sizes(A& h, typename A::Arg in3, typename A::Arg in4, const Shape& s) {
+checks::Fault check_sizes(A& h, typename A::Arg in3, typename A::Arg in4, Shape& s) {
     const int64_t tallest = (s.v + 1 > s.e) ? s.v + 1 : s.e;
+    s.keys = 0;
     for (int32_t i = 0; i < s.n; ++i) {
         checks::poll_at(h, i);
         const typename A::Arg a = h.cell(in3, i);
         const typename A::Arg b = h.cell(in4, i);
         const int64_t keys = int64_t(a ? h.dims(a)[1] : 0) + int64_t(b ? h.dims(b)[1] : 0);
+        s.keys += keys;
         if (keys > INT32_MAX || keys * tallest > INT32_MAX)
             return checks::reject(kName, "tooLarge",
                                   "Entry %d: %lld keys of %lld %s exceed the largest output "

@@ -36,11 +36,14 @@
 #include "ieee.h"
 #include "tally_pairs_fast.h"
 #include "tally_pairs_vector.h"
+#include "threads.h"
 #include "views.h"
 
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <optional>
+#include <vector>
 
 namespace tally_pairs {
 
@@ -84,11 +87,18 @@ inline bool names_entry(double index, int32_t count) {
     return index >= 1.0 && index < static_cast<double>(count) + 1.0;
 }
 
+// Work (terms added, elements read) between two polls for an interrupt: a
+// loop polls once it has done this much since its last poll, however much
+// or little each of its steps costs.
+inline constexpr int64_t kPollWork = int64_t(1) << 20;
+
 // The walk over the records shared by both loop nests, in loop order: the
 // NaN test of every record, the masked variant's skip of NaN records, and the
 // partner check (a partner that names no entry ends the walk before any of
 // the record's pairs). `visit(record)` takes every other record and returns
-// false to end the walk at a class number above r.
+// false to end the walk at a class number above r. The walk polls at every
+// entry and once `record_cost` (the work of one record, at least 1) summed
+// over the records since its last poll reaches kPollWork.
 struct Record {
     int32_t g;          // its entry
     int32_t d;          // its partner's entry
@@ -98,14 +108,20 @@ struct Record {
 };
 
 template <class V, class Io, class Visit>
-Status walk_records(const DoubleMatrix& W, Io& io, Visit visit) {
+Status walk_records(const DoubleMatrix& W, Io& io, int64_t record_cost, Visit visit) {
     const int32_t G = W.cols;
     Status status;
+    int64_t spent = 0;
     for (int32_t g = 0; g < G; ++g) {
         io.poll();
+        spent = 0;
         const DoubleMatrix E = io.records(g);
         for (int32_t j = 0; j < E.cols; ++j) {
-            checks::poll_at<checks::kPollEvery / 16>(io, j);
+            spent += record_cost;
+            if (spent >= kPollWork) {
+                io.poll();
+                spent = 0;
+            }
             const double* const rec = E.column(j);
             const bool nan_record = io.is_nan(rec[1]);
             if (!V::nan_records && nan_record) continue;
@@ -143,11 +159,18 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
                        const DoubleMatrix& F, const DoubleMatrix& tally, Io& io) {
     const int32_t K = W.rows;
     const double limit = static_cast<double>(r);
-    return walk_records<V>(W, io, [&](const Record& x) {
+    // A record may cost more than kPollWork: its pairs poll too.
+    int64_t spent = 0;
+    return walk_records<V>(W, io, 1, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         const int32_t n = x.n;
         for (int32_t k1 = 0; k1 < K; ++k1) {
+            spent += static_cast<int64_t>(K) * n;
+            if (spent >= kPollWork) {
+                io.poll();
+                spent = 0;
+            }
             for (int32_t k2 = 0; k2 < K; ++k2) {
                 const double c = R.at(k1, k2);
                 if (!(c > 0.0)) continue;
@@ -179,11 +202,16 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
 // adds weight times value. A NaN record (full variant) reads F_switch once
 // per pair, as the loop nest does, and subtracts its term from the column's
 // last row, which no adder holds.
+//
+// A tile of the tally (see run_in_tiles) takes the adder of some of its
+// columns and value rows: its values start at row `first_row`, and its NaN
+// records' terms are left to another tile unless `nan_terms`.
 template <class V, class Adder, class Io>
 Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
-                     const DoubleMatrix& F, const DoubleMatrix& tally, Io& io) {
+                     const DoubleMatrix& F, const DoubleMatrix& tally, Io& io, int64_t record_cost,
+                     int32_t first_row = 0, bool nan_terms = true) {
     int32_t gathered = -1;
-    const Status status = walk_records<V>(W, io, [&](const Record& x) {
+    const Status status = walk_records<V>(W, io, record_cost, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         if (!x.nan_record) {
@@ -191,8 +219,8 @@ Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
                 adder.entry(wg);
                 gathered = x.g;
             }
-            adder.record(wd, x.data + 1);
-        } else if (V::nan_records) {
+            adder.record(wd, x.data + 1 + first_row);
+        } else if (V::nan_records && nan_terms) {
             const int32_t n = x.n;
             const double fg = F.at(1, x.g);
             const double fd = F.at(0, x.d);
@@ -225,11 +253,36 @@ struct Inputs {
     int32_t rows;   // the tally's rows: n (full) or n - 1 (masked)
 };
 
+// The work of one record on a plan: its weights and its terms.
+inline int64_t record_work(const PairPlan& plan, int32_t value_rows) {
+    return static_cast<int64_t>(plan.pairs) * (value_rows + 1) + 16;
+}
+
 template <class V, class Io>
 __attribute__((noinline)) Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
                                                   const DoubleMatrix& tally, Io& io) {
     LaneTerms adder(plan, tally, in.n - 1);
-    return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
+    return tally_planned<V>(plan, adder, in.W, in.F, tally, io, record_work(plan, in.n - 1));
+}
+
+// The pair tally over `plan` (see run) on the path `isa`.
+template <class V, class Io>
+Status run_planned(const PairPlan& plan, const Inputs& in, const DoubleMatrix& tally, Io& io,
+                   Isa isa) {
+#if defined(IEEE_DISPATCH)
+    if (isa != Isa::generic) {
+        // Its layouts take about 120 kB: the heap, not the host's stack.
+        const std::unique_ptr<VectorPlan> vp(new (std::nothrow) VectorPlan);
+        if (vp) {
+            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, isa);
+            return tally_planned<V>(plan, adder, in.W, in.F, tally, io,
+                                    record_work(plan, in.n - 1));
+        }
+    }
+#else
+    static_cast<void>(isa);
+#endif
+    return planned_on_lanes<V>(plan, in, tally, io);
 }
 
 // The pair tally of one call into `tally`, in.rows x in.r and zero-filled
@@ -242,19 +295,164 @@ Status run(const Inputs& in, const DoubleMatrix& tally, Io& io, Isa isa = isa_fo
     PairPlan plan;
     if (!plan.build(in.R, in.W.rows, in.r))
         return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
+    return run_planned<V>(plan, in, tally, io, isa);
+}
+
+// ---- In tiles, on several threads ----------------------------------------------
+
+// A tile of a planned tally: the tally columns of plan columns [c0, c1) and
+// their value rows [i0, i1). A tile walks every record and adds the terms
+// of its own elements alone, in loop order; the tile whose rows end the
+// value rows also takes its columns' NaN-record terms. Every tally element
+// lies in one tile, so it takes the operations, in the order, that the
+// whole plan gives it.
+struct Tile {
+    int32_t c0, c1, i0, i1;
+};
+
+// The work of one record in one tile that a tile stays under, where its
+// rows can be cut: the tile then polls between records often enough.
+inline constexpr int64_t kTileWork = int64_t(1) << 22;
+// Value rows below which a tile's rows are not cut.
+inline constexpr int32_t kLeastCutRows = 128;
+
+// The pairs of plan columns [c0, c1) as a plan of their own.
+inline void select_columns(const PairPlan& plan, int32_t c0, int32_t c1, PairPlan& out) {
+    const int32_t from = plan.start[c0];
+    out.pairs = plan.start[c1] - from;
+    out.columns = c1 - c0;
+    for (int32_t p = 0; p < out.pairs; ++p) {
+        out.k1[p] = plan.k1[from + p];
+        out.k2[p] = plan.k2[from + p];
+    }
+    for (int32_t c = c0; c < c1; ++c) {
+        out.column[c - c0] = plan.column[c];
+        out.start[c - c0] = plan.start[c] - from;
+    }
+    out.start[c1 - c0] = out.pairs;
+}
+
+// The tiles of a call on `threads` threads: as many groups of columns as
+// threads (fewer when there are fewer columns), of about equal pairs; the
+// rows of a group cut so that one record's work in a tile stays under
+// kTileWork, and for threads that no group of columns would keep busy.
+inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, int threads) {
+    std::vector<Tile> tiles;
+    const int32_t groups = threads < plan.columns ? threads : plan.columns;
+    int32_t c0 = 0;
+    for (int32_t k = 0; k < groups; ++k) {
+        const int32_t goal =
+            static_cast<int32_t>(static_cast<int64_t>(plan.pairs) * (k + 1) / groups);
+        int32_t c1 = c0 + 1;
+        while (c1 < plan.columns - (groups - k - 1) && plan.start[c1] < goal)
+            ++c1;
+        if (k == groups - 1) c1 = plan.columns;
+        int32_t rows = value_rows;
+        if (value_rows >= kLeastCutRows) {
+            const int64_t pairs = plan.start[c1] - plan.start[c0];
+            int64_t most = kTileWork / (pairs > 0 ? pairs : 1);
+            const int32_t cuts = (threads + groups - 1) / groups;
+            if (cuts > 1 && (value_rows + cuts - 1) / cuts < most)
+                most = (value_rows + cuts - 1) / cuts;
+            if (most < kLeastCutRows / 2) most = kLeastCutRows / 2;
+            most = (most + 15) / 16 * 16;
+            if (most < rows) rows = static_cast<int32_t>(most);
+        }
+        for (int32_t i0 = 0; i0 < value_rows; i0 += rows)
+            tiles.push_back(Tile{c0, c1, i0, i0 + rows < value_rows ? i0 + rows : value_rows});
+        c0 = c1;
+    }
+    return tiles;
+}
+
+// What a tile reads through: the call's records (`records` must be safe to
+// call from any thread), F_switch as read once on the calling thread, and
+// the poll of the thread that runs the tile.
+template <class Io> struct TileIo {
+    const Io& io;
+    const threads::Poll& poller;
+    double f_switch;
+
+    DoubleMatrix records(int32_t g) const { return io.records(g); }
+    bool is_nan(double x) const { return io.is_nan(x); }
+    double read_switch() const { return f_switch; }
+    void poll() const { poller.poll(); }
+};
+
+// What a thread needs for its tiles, allocated on the calling thread: the
+// tile's plan and its adder's layouts.
+struct TileScratch {
+    PairPlan part;
+#if defined(IEEE_DISPATCH)
+    VectorPlan vector;
+#endif
+    std::optional<LaneTerms> lanes;
+};
+
+// One tile of variant V on the path `isa`, into the call's tally.
+template <class V, class Io>
+__attribute__((noinline)) Status run_tile(const PairPlan& plan, const Tile& t, const Inputs& in,
+                                          const DoubleMatrix& tally, Io& io, Isa isa,
+                                          TileScratch& scratch) {
+    PairPlan& part = scratch.part;
+    select_columns(plan, t.c0, t.c1, part);
+    const DoubleMatrix rows{tally.data + t.i0, tally.rows, tally.cols};
+    const int32_t value_rows = t.i1 - t.i0;
+    const bool nan_terms = t.i1 == in.n - 1;
+    const int64_t cost = record_work(part, value_rows);
 #if defined(IEEE_DISPATCH)
     if (isa != Isa::generic) {
-        // Its layouts take about 120 kB: the heap, not the host's stack.
-        const std::unique_ptr<VectorPlan> vp(new (std::nothrow) VectorPlan);
-        if (vp) {
-            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, isa);
-            return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
-        }
+        VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, isa);
+        return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
     }
 #else
     static_cast<void>(isa);
 #endif
-    return planned_on_lanes<V>(plan, in, tally, io);
+    LaneTerms& adder = scratch.lanes.emplace(part, rows, value_rows);
+    return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
+}
+
+// The pair tally of `run` on up to `threads` threads (threads.h), with the
+// same results and faults: a planned call in tiles (see Tile) when it is
+// worth more than one thread (threads::for_work) or when one record's terms
+// would keep it from polling, else on the calling thread as `run` does.
+// Besides the members `run` uses, `io.records` may be called from any
+// thread; F_switch is read once, on the calling thread, before the tiles
+// (a tile's NaN records then use that value). `host_poll` is the host's
+// poll on the calling thread. Scratch: a TileScratch per thread (about 220
+// kB), allocated here, so that the threads allocate nothing.
+template <class V, class Io>
+Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,
+                    void (*host_poll)(), Isa isa = isa_for_call()) {
+    PairPlan plan;
+    if (!plan.build(in.R, in.W.rows, in.r))
+        return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
+    const int32_t value_rows = in.n - 1;
+    int64_t records = 0;
+    for (int32_t g = 0; g < in.W.cols; ++g) {
+        checks::poll_at(io, g);
+        records += io.records(g).cols;
+    }
+    threads = threads::for_work(records * record_work(plan, value_rows), threads);
+    if (plan.columns == 0 ||
+        (threads == 1 && static_cast<int64_t>(plan.pairs) * value_rows <= kTileWork))
+        return run_planned<V>(plan, in, tally, io, isa);
+    const std::vector<Tile> tiles = make_tiles(plan, value_rows, threads);
+    const double f_switch = V::nan_records ? io.read_switch() : 0.0;
+    std::vector<Status> status(tiles.size());
+    if (threads > static_cast<int>(tiles.size())) threads = static_cast<int>(tiles.size());
+    std::vector<std::unique_ptr<TileScratch>> scratch(static_cast<size_t>(threads));
+    for (std::unique_ptr<TileScratch>& s : scratch)
+        s.reset(new TileScratch);
+    threads::run(threads, static_cast<int32_t>(tiles.size()), host_poll,
+                 [&](int32_t k, const threads::Poll& poll, int slot) {
+                     const TileIo<Io> tile_io{io, poll, f_switch};
+                     status[static_cast<size_t>(k)] =
+                         run_tile<V>(plan, tiles[static_cast<size_t>(k)], in, tally, tile_io, isa,
+                                     *scratch[static_cast<size_t>(slot)]);
+                 });
+    // Every tile walks the same records and meets the same first fault.
+    return status.empty() ? Status() : status[0];
 }
 
 // ---- Input checks ------------------------------------------------------------

@@ -51,6 +51,11 @@
 %     o3{1}   % [1 2 3; 0.5 0 0.7]
 %     o4{1}   % [1 2 3; 0 0.9 0]
 %
+%   Threads: the native function runs a large call on all the processors
+%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
+%   read at each call; 1 runs every call on the calling thread), with the
+%   same results, bit for bit, for any number; the MEX file runs on one.
+%
 %   See also: fold_links_full, tally_pairs_full
 
 % SPDX-License-Identifier: BSD-3-Clause

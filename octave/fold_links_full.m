@@ -56,6 +56,11 @@
 %     COUNTS = [accumarray(fix (LINKS(2, :))', 1, [N 1])'
 %               accumarray(fix (LINKS(1, :))', 1, [N 1])'];
 %
+%   Threads: the native function runs a large call on all the processors
+%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
+%   read at each call; 1 runs every call on the calling thread), with the
+%   same results, bit for bit, for any number; the MEX file runs on one.
+%
 %   See also: fold_links_masked
 
 % SPDX-License-Identifier: BSD-3-Clause

@@ -90,6 +90,11 @@
 %     tally_pairs_full (W, S_out, 1, 1, F, 1)   % [30; 42; -240]
 %     tally_pairs_full (W, S_out, 1, 1, F, 0)   % [30; 42; -6]
 %
+%   Threads: the native function runs a large call on all the processors
+%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
+%   read at each call; 1 runs every call on the calling thread), with the
+%   same results, bit for bit, for any number; the MEX file runs on one.
+%
 %   See also: tally_pairs_masked
 
 % SPDX-License-Identifier: BSD-3-Clause

@@ -73,6 +73,11 @@
 %     T_out = {[2; 5; 7], [1; NaN; 0]};   % a value record, a NaN record
 %     tally_pairs_masked (W, T_out, 1, 1)   % [30; 42]
 %
+%   Threads: the native function runs a large call on all the processors
+%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
+%   read at each call; 1 runs every call on the calling thread), with the
+%   same results, bit for bit, for any number; the MEX file runs on one.
+%
 %   See also: tally_pairs_full
 
 % SPDX-License-Identifier: BSD-3-Clause

@@ -15,11 +15,13 @@
 #define NATIVE_OCTAVE_H
 
 #include "checks.h"
+#include "threads.h"
 #include "views.h"
 
 #include <octave/oct.h>
 
 #include <octave/Cell.h>
+#include <octave/ov-re-mat.h>
 #include <octave/quit.h>
 
 #include <cstdint>
@@ -152,6 +154,9 @@ class Output {
     }
     DoubleMatrix view() { return DoubleMatrix{array_.fortran_vec(), rows_, cols_}; }
     octave_value value() const { return octave_value(NDArray(array_)); }
+    // The matrix as a value before it is written: a matrix even when it is
+    // 1 x 1 (Outputs::finish turns those into scalars once written).
+    octave_value matrix() const { return octave_value(new octave_matrix(NDArray(array_))); }
 
   private:
     Array<double> array_;
@@ -187,6 +192,34 @@ class OutputList {
     Cell cell_;
     Output pending_;
     int32_t at_ = -1;
+};
+
+// One output list whose entries are all created first, on the calling
+// thread, and written afterwards, by any thread, through `data`. The list
+// owns them from their creation, so a call that stops frees them.
+class Outputs {
+  public:
+    explicit Outputs(int32_t n) : cell_(dim_vector(n, 1)), data_(static_cast<size_t>(n)) {}
+
+    DoubleMatrix create(int32_t i, int32_t rows, int32_t cols) {
+        Output out(rows, cols);
+        const DoubleMatrix view = out.view();
+        cell_(i) = out.matrix();
+        data_[static_cast<size_t>(i)] = view.data;
+        if (view.elements() == 1) singles_.push_back(i);
+        return view;
+    }
+    double* data(int32_t i) const { return data_[static_cast<size_t>(i)]; }
+    const Cell& finish() {
+        for (const int32_t i : singles_)
+            cell_(i).maybe_mutate();
+        return cell_;
+    }
+
+  private:
+    Cell cell_;
+    std::vector<double*> data_;
+    std::vector<int32_t> singles_;
 };
 
 // Runs the body of a native function: Octave's own errors and interrupts
@@ -229,6 +262,11 @@ class Args {
 // Lets Ctrl-C end a long call.
 inline void poll() {
     octave_quit();
+}
+
+// The threads for a call of `work` (see threads::for_work).
+inline int threads_for_work(int64_t work) {
+    return threads::for_work(work, threads::for_call());
 }
 
 } // namespace native

@@ -11,8 +11,18 @@
 
 namespace fold_links {
 
-// The two output lists as Octave values.
+// The two output lists as Octave values, created entry by entry as the
+// fold goes (NativeIo) or all before a fold on several threads (ThreadedIo).
 using NativeIo = OutputIo<native::OutputList, native::poll>;
+using ThreadedIo = OutputIo<native::Outputs, native::poll>;
+
+// The outputs of a finished call.
+template <class Io> octave_value_list finish(Io& io) {
+    octave_value_list out(2);
+    out(0) = io.out[by_second].finish();
+    out(1) = io.out[by_first].finish();
+    return out;
+}
 
 // The whole native call of variant V.
 template <class V> octave_value_list native_entry(const octave_value_list& args, int nargout) {
@@ -23,13 +33,23 @@ template <class V> octave_value_list native_entry(const octave_value_list& args,
         if (const checks::Fault f = check_inputs<V>(h, nargout, a.count(), a.get(), in))
             native::report(V::name, f);
 
+        // Work: every link filed and folded on both sides, when there are
+        // enough links per index that it outweighs creating the outputs
+        // (which the calling thread does alone).
+        const int64_t work =
+            static_cast<int64_t>(in.links.cols) * (2 * static_cast<int64_t>(in.links.rows) + 4);
+        const int threads =
+            native::threads_for_work(work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0);
+        if (threads > 1) {
+            ThreadedIo io(in);
+            const Overflow stop = fold_in_place_threaded<V>(in, io, threads, native::poll);
+            if (stop.link >= 0) native::report(V::name, overflow_fault<V>(stop));
+            return finish(io);
+        }
         NativeIo io(in);
         const Overflow stop = fold_in_place<V>(in, io);
         if (stop.link >= 0) native::report(V::name, overflow_fault<V>(stop));
-        octave_value_list out(2);
-        out(0) = io.out[by_second].finish();
-        out(1) = io.out[by_first].finish();
-        return out;
+        return finish(io);
     });
 }
 

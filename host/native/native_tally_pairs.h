@@ -40,6 +40,30 @@ class NativeIo {
     bool switch_read_ = false;
 };
 
+// The record list looked up on the calling thread, for a call whose tally
+// may run on several threads: every thread reads the records through plain
+// views; F_switch and poll as in NativeIo, on the calling thread.
+class ListedIo {
+  public:
+    ListedIo(native::Access& h, const octave_value* list, const octave_value* f_switch, int32_t n,
+             int32_t G)
+        : io_(h, list, f_switch, n), records_(static_cast<size_t>(G)) {
+        for (int32_t g = 0; g < G; ++g) {
+            checks::poll_at(h, g);
+            records_[static_cast<size_t>(g)] = io_.records(g);
+        }
+    }
+
+    DoubleMatrix records(int32_t g) const { return records_[static_cast<size_t>(g)]; }
+    bool is_nan(double x) const { return x != x; }
+    double read_switch() { return io_.read_switch(); }
+    void poll() const { native::poll(); }
+
+  private:
+    NativeIo io_;
+    std::vector<DoubleMatrix> records_;
+};
+
 // The whole native call of variant V.
 template <class V> octave_value_list native_entry(const octave_value_list& args, int nargout) {
     return native::guarded([&] {
@@ -51,9 +75,9 @@ template <class V> octave_value_list native_entry(const octave_value_list& args,
 
         NDArray tally(dim_vector(in.rows, in.r), 0.0);
         const DoubleMatrix out{tally.fortran_vec(), in.rows, in.r};
-        NativeIo io(h, a.get()[1], V::nan_records ? a.get()[5] : nullptr, in.n);
-        if (const checks::Fault f = status_fault<V>(run<V>(in, out, io)))
-            native::report(V::name, f);
+        ListedIo io(h, a.get()[1], V::nan_records ? a.get()[5] : nullptr, in.n, in.W.cols);
+        const Status status = run_threaded<V>(in, out, io, threads::for_call(), native::poll);
+        if (const checks::Fault f = status_fault<V>(status)) native::report(V::name, f);
         return octave_value_list(octave_value(tally));
     });
 }

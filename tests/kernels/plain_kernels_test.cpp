@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -27,6 +28,30 @@ CellList list_of(const std::vector<reference::Table>& tables, std::vector<Double
     for (const auto& t : tables)
         views.push_back(DoubleMatrix{const_cast<double*>(t.v.data()), t.rows, t.cols});
     return CellList{views.data(), int32_t(views.size())};
+}
+
+// The thread counts every split is tried with: one, two, uneven splits, and
+// more threads than most calls have work for.
+const int kThreadCounts[] = {1, 2, 3, 7};
+
+// Calls of any size run on the threads they are given.
+void set_env(const char* name, const char* value) {
+#if defined(_WIN32)
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+
+// The same shape and bytes (NaN payloads, signs of zero).
+::testing::AssertionResult same_bytes(const DoubleMatrix& got, const DoubleMatrix& want) {
+    if (got.rows != want.rows || got.cols != want.cols)
+        return ::testing::AssertionFailure() << "size " << got.rows << " x " << got.cols << ", not "
+                                             << want.rows << " x " << want.cols;
+    if (want.elements() > 0 &&
+        std::memcmp(got.data, want.data, size_t(want.elements()) * sizeof(double)) != 0)
+        return ::testing::AssertionFailure() << "other bytes";
+    return ::testing::AssertionSuccess();
 }
 
 ::testing::AssertionResult same(const DoubleMatrix& got, int rows, int cols,
@@ -56,6 +81,16 @@ TEST(PlainKernels, AlignSeriesMatchesTheReference) {
                 ASSERT_TRUE(same(io.out[k].entries[size_t(i)], w.rows, w.cols, w.v))
                     << "round " << round << ", output " << k + 1 << ", entry " << i + 1;
             }
+        for (const int threads : kThreadCounts) {
+            plain::AlignIo split(lists, shape);
+            align_series::run_threaded(shape, split, threads, nullptr);
+            for (int k = 0; k < 4; ++k)
+                for (int i = 0; i < c.n; ++i)
+                    ASSERT_TRUE(
+                        same_bytes(split.out[k].entries[size_t(i)], io.out[k].entries[size_t(i)]))
+                        << "round " << round << ", " << threads << " threads, output " << k + 1
+                        << ", entry " << i + 1;
+        }
     }
 }
 
@@ -68,6 +103,16 @@ template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rn
         plain::FoldIo io(in), in_place(in);
         ASSERT_EQ(fold_links::run<V>(in, io).link, -1) << "round " << round;
         ASSERT_EQ(fold_links::fold_in_place<V>(in, in_place).link, -1) << "round " << round;
+        for (const int threads : kThreadCounts) {
+            plain::FoldIo split(in);
+            ASSERT_EQ(fold_links::fold_in_place_threaded<V>(in, split, threads, nullptr).link, -1);
+            for (int s = 0; s < 2; ++s)
+                for (int i = 0; i < c.N; ++i)
+                    ASSERT_TRUE(same_bytes(split.out[s].entries[size_t(i)],
+                                           in_place.out[s].entries[size_t(i)]))
+                        << V::name << ", round " << round << ", " << threads << " threads, output "
+                        << s + 1 << ", entry " << i + 1;
+        }
         for (const plain::FoldIo* got : {&io, &in_place})
             for (int i = 0; i < c.N; ++i) {
                 const auto& w1 = want.by_second[size_t(i)];
@@ -90,6 +135,15 @@ template <class V> void fold_matches_the_reference(bool masked, std::mt19937& rn
         EXPECT_EQ(got_stop.index, want_stop.index);
         EXPECT_EQ(got_stop.second_end, want_stop.second_end);
         EXPECT_EQ(got_stop.capacity, want_stop.capacity);
+        for (const int threads : kThreadCounts) {
+            plain::FoldIo split(in);
+            const fold_links::Overflow split_stop =
+                fold_links::fold_in_place_threaded<V>(in, split, threads, nullptr);
+            ASSERT_EQ(split_stop.link, want_stop.link) << "round " << round << ", " << threads;
+            EXPECT_EQ(split_stop.index, want_stop.index);
+            EXPECT_EQ(split_stop.second_end, want_stop.second_end);
+            EXPECT_EQ(split_stop.capacity, want_stop.capacity);
+        }
     }
 }
 
@@ -114,9 +168,12 @@ TEST(PlainKernels, FoldLinksStopsAtAFullBucket) {
     EXPECT_TRUE(same(io.filing(fold_links::by_first, 0), 2, 2, {2, 5, 0, 0}));
 }
 
+// The tally of `in` on the path `isa`; with `threads` above 0, through
+// run_threaded on that many threads.
 template <class V>
 reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* switch_reads,
-                                   tally_pairs::Isa isa = tally_pairs::Isa::generic) {
+                                   tally_pairs::Isa isa = tally_pairs::Isa::generic,
+                                   int threads = 0) {
     std::vector<reference::Table> tables;
     for (const auto& e : in.records)
         tables.push_back(reference::Table{in.n, int(e.size()) / in.n, e});
@@ -136,8 +193,10 @@ reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* swi
                                      r,
                                      in.n,
                                      rows};
+    const DoubleMatrix tally{out.v.data(), rows, r};
     const tally_pairs::Status status =
-        tally_pairs::run<V>(inputs, DoubleMatrix{out.v.data(), rows, r}, io, isa);
+        threads > 0 ? tally_pairs::run_threaded<V>(inputs, tally, io, threads, nullptr, isa)
+                    : tally_pairs::run<V>(inputs, tally, io, isa);
     out.misspecified = status.code == tally_pairs::Status::misspecified;
     if (switch_reads) *switch_reads = io.switch_reads;
     return out;
@@ -146,9 +205,11 @@ reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* swi
 // Every code path this processor runs, on small tables and on tables wide
 // enough for every vector layout (rows in and beyond blocks of 32, groups of
 // columns with unequal pairs, K beyond 16): each matches the reference, and
-// every path gives the generic path's bits, NaN payloads included.
+// every path gives the generic path's bits, NaN payloads included, on any
+// number of threads.
 TEST(PlainKernels, TallyPairsMatchesTheReference) {
     std::mt19937 rng(4242);
+    set_env("TABLEFOLD_THREAD_WORK", "0");
     std::vector<tally_pairs::Isa> paths = {tally_pairs::Isa::generic};
     for (tally_pairs::Isa isa : {tally_pairs::Isa::avx2, tally_pairs::Isa::avx512})
         if (int(isa) <= int(tally_pairs::isa_supported())) paths.push_back(isa);
@@ -176,6 +237,15 @@ TEST(PlainKernels, TallyPairsMatchesTheReference) {
                 else // the same bytes (an empty tally has no data to compare)
                     ASSERT_TRUE(generic.empty() ||
                                 std::memcmp(g.v.data(), generic.data(), generic.size() * 8) == 0);
+                for (const int threads : kThreadCounts) {
+                    const auto t =
+                        full ? plain_tally<tally_pairs::Full>(in, nullptr, isa, threads)
+                             : plain_tally<tally_pairs::Masked>(in, nullptr, isa, threads);
+                    ASSERT_EQ(t.misspecified, want.misspecified) << threads << " threads";
+                    ASSERT_TRUE(generic.empty() ||
+                                std::memcmp(t.v.data(), generic.data(), generic.size() * 8) == 0)
+                        << threads << " threads";
+                }
             }
         }
     }
@@ -203,6 +273,42 @@ TEST(PlainKernels, TallyPairsReadsFSwitchPerContributingPair) {
               "");
     plain_tally<tally_pairs::Masked>(in, &reads);
     EXPECT_EQ(reads, 0);
+}
+
+// TABLEFOLD_THREADS counts when it is a whole number from 1 to
+// threads::kMaxThreads in digits alone; anything else leaves the processors
+// the process may use. TABLEFOLD_THREAD_WORK sets the least work threaded.
+TEST(Threads, CountForACall) {
+    const int processors = threads::processors();
+    EXPECT_GE(processors, 1);
+    const struct {
+        const char* value;
+        int threads;
+    } cases[] = {{"3", 3},
+                 {"1", 1},
+                 {"1024", 1024},
+                 {"007", 7},
+                 {"", processors},
+                 {"0", processors},
+                 {"-2", processors},
+                 {"2x", processors},
+                 {" 2", processors},
+                 {"two", processors},
+                 {"1025", processors},
+                 {"99999999999999999999", processors}};
+    for (const auto& c : cases) {
+        set_env("TABLEFOLD_THREADS", c.value);
+        EXPECT_EQ(threads::for_call(), c.threads) << "TABLEFOLD_THREADS=\"" << c.value << "\"";
+    }
+    set_env("TABLEFOLD_THREADS", "");
+    set_env("TABLEFOLD_THREAD_WORK", "");
+    EXPECT_EQ(threads::for_work(threads::kWork - 1, 8), 1);
+    EXPECT_EQ(threads::for_work(threads::kWork, 8), 2);
+    EXPECT_EQ(threads::for_work(100 * threads::kWork, 8), 8);
+    set_env("TABLEFOLD_THREAD_WORK", "0");
+    EXPECT_EQ(threads::for_work(0, 8), 8);
+    set_env("TABLEFOLD_THREAD_WORK", "1x");
+    EXPECT_EQ(threads::for_work(threads::kWork - 1, 8), 1);
 }
 
 // The MEX accessor over emulated arrays, counting the checks' polls.

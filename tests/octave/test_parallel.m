@@ -65,6 +65,23 @@
 %!endfunction
 
 %!test
+%! % No thread outlives a call: worker processes forked after threaded calls
+%! % in this one make threaded calls of their own, with the same results.
+%! names = {'TABLEFOLD_THREADS', 'TABLEFOLD_THREAD_WORK'};
+%! old = cellfun (@getenv, names, 'UniformOutput', false);
+%! unwind_protect
+%!   setenv ('TABLEFOLD_THREADS', '3');
+%!   setenv ('TABLEFOLD_THREAD_WORK', '0');
+%!   links = [randi(50, 2, 2000); randn(3, 2000)];
+%!   counts = [accumarray(links(2, :)', 1, [50 1])'; accumarray(links(1, :)', 1, [50 1])'];
+%!   [a, b] = fold_links_full (links, counts);
+%!   [pa, pb] = in_workers (@(l, c) fold_links_full (l, c), {links, links}, {counts, counts});
+%!   assert (bits_equal (pa, {a, a}) && bits_equal (pb, {b, b}));
+%! unwind_protect_cleanup
+%!   cellfun (@setenv, names, old);
+%! end_unwind_protect
+
+%!test
 %! % The calls run in worker processes, not in this one, and on every server.
 %! pids = in_workers (@(x) getpid (), num2cell (1:4));
 %! assert (all ([pids{:}] != getpid ()));

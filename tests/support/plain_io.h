@@ -44,6 +44,7 @@ struct OutputList {
         entries[at] = DoubleMatrix{blocks[at].get(), rows, cols};
         return entries[at];
     }
+    double* data(int32_t i) const { return blocks[static_cast<size_t>(i)].get(); }
 };
 
 // ---- align_series --------------------------------------------------------------
@@ -67,6 +68,10 @@ class AlignIo {
     double nan() const { return std::numeric_limits<double>::quiet_NaN(); }
     DoubleMatrix values(int k, int32_t i) const {
         return DoubleMatrix{in_[k][i].data, value_rows_, in_[k][i].cols};
+    }
+    void output(int32_t i, int32_t, DoubleMatrix (&views)[4]) const {
+        for (int k = 0; k < 4; ++k)
+            views[k] = out[k].entries[static_cast<size_t>(i)];
     }
     void poll() const {}
 

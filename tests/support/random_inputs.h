@@ -99,7 +99,8 @@ inline FoldCase fold(std::mt19937& rng, bool masked) {
 
 // Class numbers with fractions, zero, negatives, NaN and numbers above r;
 // NaN records; every kind of F_switch. A wide table has up to 20 weights per
-// entry, 9 classes and 45 rows per record.
+// entry, 9 classes and 45 rows per record, or one time in eight from 130 to
+// 329 rows (enough for a tile to take some of them).
 inline reference::TallyInput tally(std::mt19937& rng, bool wide = false) {
     const double classes[] = {0, -1, kNaN, 0.5, 1, 1.7, 2, 2, 3, 3.5, 1, 2};
     const double wide_classes[] = {0, -1, 0.5, 1, 1.7, 2, 3, 3.5, 4, 5, 6, 7, 8, 9, 9.5};
@@ -111,6 +112,7 @@ inline reference::TallyInput tally(std::mt19937& rng, bool wide = false) {
     in.K = int(rng() % (wide ? 21 : 4));
     in.G = int(rng() % 4);
     in.n = 2 + int(rng() % (wide && rng() % 2 == 0 ? 44 : 7));
+    if (wide && rng() % 8 == 0) in.n = 130 + int(rng() % 200);
     in.r = uniform(0, wide ? 9.5 : 4.5);
     in.F_switch = switches[rng() % 5];
     // NaNs of both signs and zeros of both signs, in the weights and the

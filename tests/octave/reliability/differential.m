@@ -18,14 +18,19 @@ function ok = differential (seed, calls, folder_a, folder_b)
 % is switched back, so one process serves both builds. The batches take the
 % pair tallies' code paths in turn (TABLEFOLD_ISA: generic, avx2, avx512),
 % FOLDER_A on one and FOLDER_B on the next, so every path is compared with
-% another; a path the processor lacks runs as the widest it has.
+% another; a path the processor lacks runs as the widest it has. They take
+% 1, 2, 3 and 7 threads in turn in the same way (TABLEFOLD_THREADS, with
+% TABLEFOLD_THREAD_WORK at 0 so that calls of any size use them).
   names = plugin_names ();
   rand ('state', seed);
   randn ('state', seed);
   batch = 500;
   paths = {'generic', 'avx2', 'avx512'};
-  old_path = getenv ('TABLEFOLD_ISA');
-  restore = onCleanup (@() setenv ('TABLEFOLD_ISA', old_path));
+  counts = [1 2 3 7];
+  saved = {'TABLEFOLD_ISA', 'TABLEFOLD_THREADS', 'TABLEFOLD_THREAD_WORK'};
+  saved(2, :) = cellfun (@getenv, saved, 'UniformOutput', false);
+  restore = onCleanup (@() cellfun (@setenv, saved(1, :), saved(2, :)));
+  setenv ('TABLEFOLD_THREAD_WORK', '0');
   done = 0;
   returned = 0;
   mismatches = 0;
@@ -45,9 +50,11 @@ function ok = differential (seed, calls, folder_a, folder_b)
     turn = done / batch;
     use_toolbox (folder_a, names);
     setenv ('TABLEFOLD_ISA', paths{mod (turn, 3) + 1});
+    setenv ('TABLEFOLD_THREADS', num2str (counts(mod (turn, 4) + 1)));
     ra = run_batch (cases);
     use_toolbox (folder_b, names);
     setenv ('TABLEFOLD_ISA', paths{mod (turn + 1, 3) + 1});
+    setenv ('TABLEFOLD_THREADS', num2str (counts(mod (turn + 1, 4) + 1)));
     rb = run_batch (cases);
     elapsed += toc (t);
     for i = 1:nb
@@ -62,7 +69,8 @@ function ok = differential (seed, calls, folder_a, folder_b)
         if (shown < 10)
           shown++;
           report (c, done + i, seed, problem, ra{i}, rb{i}, ...
-                  paths{mod (turn, 3) + 1}, paths{mod (turn + 1, 3) + 1});
+                  sprintf ('%s, TABLEFOLD_THREADS=%d', paths{mod (turn, 3) + 1}, counts(mod (turn, 4) + 1)), ...
+                  sprintf ('%s, TABLEFOLD_THREADS=%d', paths{mod (turn + 1, 3) + 1}, counts(mod (turn + 1, 4) + 1)));
           failed(shown) = struct ('name', c.name, 'args', {c.args}, 'nout', c.nout);
         end
       end
