@@ -72,20 +72,24 @@ inline int processors() {
 #endif
 }
 
-// The threads of a call: TABLEFOLD_THREADS, read at each call, when it is a
-// whole number from 1 to kMaxThreads written in decimal digits alone;
-// otherwise (unset, empty, 0, negative, not a number, too large) the
+// The threads TABLEFOLD_THREADS asks for, read at each call: a whole number
+// from 1 to kMaxThreads written in decimal digits alone; 0 when it is unset
+// or asks for nothing valid (empty, 0, negative, not a number, too large).
+inline int asked() {
+    const char* const text = std::getenv("TABLEFOLD_THREADS");
+    if (text == nullptr) return 0;
+    long n = 0;
+    const char* p = text;
+    for (; *p >= '0' && *p <= '9' && n <= kMaxThreads; ++p)
+        n = n * 10 + (*p - '0');
+    return p != text && *p == '\0' && n >= 1 && n <= kMaxThreads ? static_cast<int>(n) : 0;
+}
+
+// The threads of a call: what TABLEFOLD_THREADS asks for, else the
 // processors the process may run on.
 inline int for_call() {
-    const char* const asked = std::getenv("TABLEFOLD_THREADS");
-    if (asked != nullptr && *asked != '\0') {
-        long n = 0;
-        const char* p = asked;
-        for (; *p >= '0' && *p <= '9' && n <= kMaxThreads; ++p)
-            n = n * 10 + (*p - '0');
-        if (*p == '\0' && n >= 1 && n <= kMaxThreads) return static_cast<int>(n);
-    }
-    return processors();
+    const int n = asked();
+    return n > 0 ? n : processors();
 }
 
 // The work (elements written, terms added) that pays for starting a second
@@ -96,10 +100,10 @@ inline int for_call() {
 inline constexpr int64_t kWork = int64_t(1) << 18;
 
 inline int64_t least_work() {
-    const char* const asked = std::getenv("TABLEFOLD_THREAD_WORK");
-    if (asked == nullptr || *asked == '\0') return kWork;
+    const char* const text = std::getenv("TABLEFOLD_THREAD_WORK");
+    if (text == nullptr || *text == '\0') return kWork;
     int64_t n = 0;
-    const char* p = asked;
+    const char* p = text;
     for (; *p >= '0' && *p <= '9' && n < (int64_t(1) << 56); ++p)
         n = n * 10 + (*p - '0');
     return *p == '\0' ? n : kWork;

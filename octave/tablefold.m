@@ -10,9 +10,11 @@
 %   tablefold prints the toolbox's version, which build of each function the
 %   path reaches (native Octave function or MEX file, and its file), the
 %   Octave version and API the compiled functions were built for, and the
-%   code path and threads that a pair tally call takes now, with the reason
-%   (the processor, and TABLEFOLD_ISA when it is set; a value that names no
-%   path is shown and ignored). INFO = tablefold returns the same as a
+%   code path that a pair tally call takes now and the threads that a large
+%   call takes now, each with the reason (the processor and TABLEFOLD_ISA;
+%   the processors the process may run on and TABLEFOLD_THREADS; a value
+%   that names no path or no thread count is shown and ignored; MEX files
+%   run on the calling thread alone). INFO = tablefold returns the same as a
 %   struct.
 %
 %   help NAME gives a function's inputs, outputs, errors and an example; in
@@ -51,6 +53,7 @@ function info = tablefold ()
   r.tally_path_reason = 'reported in GNU Octave only';
   r.isa_setting = getenv ('TABLEFOLD_ISA');
   r.threads = 1;
+  r.threads_reason = 'reported in GNU Octave only';
   if exist ('OCTAVE_VERSION', 'builtin')
     r.octave_version = OCTAVE_VERSION;
     % (through feval: MATLAB does not parse a name that starts with _)
@@ -61,7 +64,12 @@ function info = tablefold ()
       r.built_api_version = b.api_version;
       r.tally_path = b.tally_path;
       r.tally_path_reason = b.tally_path_reason;
-      r.threads = b.threads;
+      if strcmp (r.functions(1).build, 'MEX')
+        r.threads_reason = 'MEX files run on the calling thread alone';
+      else
+        r.threads = b.threads;
+        r.threads_reason = b.threads_reason;
+      end
     else
       r.tally_path_reason = 'tablefold_build_info is not compiled on the path (build_plugins builds it)';
     end
@@ -80,11 +88,11 @@ function info = tablefold ()
              r.built_api_version, r.octave_version, r.api_version);
   end
   if isempty (r.tally_path)
-    fprintf ('Pair tallies: %d thread per call; code path %s\n', r.threads, r.tally_path_reason);
+    fprintf ('Pair tallies: code path %s\n', r.tally_path_reason);
   else
-    fprintf ('Pair tallies: the %s path, %d thread per call (%s)\n', r.tally_path, r.threads, ...
-             r.tally_path_reason);
+    fprintf ('Pair tallies: the %s path (%s)\n', r.tally_path, r.tally_path_reason);
   end
+  fprintf ('Threads of a large call: %d (%s)\n', r.threads, r.threads_reason);
 end
 
 % The version and release date: from Contents.m beside this file (every
@@ -123,7 +131,15 @@ end
 %! assert (all (ismember ({r.functions.build}, {'native', 'MEX'})));
 %! assert (numel (unique ({r.functions.build})), 1);
 %! assert (r.built_api_version, __octave_config_info__ ('api_version'));
-%! assert (r.threads, 1);
+%! old_threads = getenv ('TABLEFOLD_THREADS');
+%! cleanup_threads = onCleanup (@() setenv ('TABLEFOLD_THREADS', old_threads));
+%! native = strcmp (r.functions(1).build, 'native');
+%! setenv ('TABLEFOLD_THREADS', '3');
+%! assert (tablefold ().threads, 1 + 2 * native);
+%! setenv ('TABLEFOLD_THREADS', 'many');
+%! t = tablefold ();
+%! assert (t.threads >= 1);
+%! assert (! native || ! isempty (strfind (t.threads_reason, '''many'', not a whole number')));
 %! widest = r.tally_path;
 %! assert (! isempty (strfind (r.tally_path_reason, 'not set')));
 %! setenv ('TABLEFOLD_ISA', 'generic');

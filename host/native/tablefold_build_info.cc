@@ -4,6 +4,7 @@
 // and why. `tablefold` prints it; this function is built into every toolbox
 // folder for Octave, beside the native functions or the MEX files.
 #include "tally_pairs_vector.h"
+#include "threads.h"
 
 #include <octave/oct.h>
 
@@ -20,7 +21,7 @@ std::string path_reason(const char* asked, tally_pairs::Isa path, tally_pairs::I
     using tally_pairs::isa_name;
     const std::string widest_text =
         std::string("the widest path this processor runs is ") + isa_name(widest);
-    if (asked == nullptr) return "TABLEFOLD_ISA is not set; " + widest_text;
+    if (asked == nullptr || *asked == '\0') return "TABLEFOLD_ISA is not set; " + widest_text;
     const std::string setting = std::string("TABLEFOLD_ISA is '") + asked + "'";
     if (!tally_pairs::isa_known(asked))
         return setting + ", which names no path of this build: ignored; " + widest_text;
@@ -29,13 +30,28 @@ std::string path_reason(const char* asked, tally_pairs::Isa path, tally_pairs::I
     return setting + "; " + widest_text;
 }
 
+// Why a large call of a native function takes the threads it takes.
+std::string threads_reason(const char* setting) {
+    const std::string processors =
+        "the processors this process may run on: " + std::to_string(threads::processors());
+    if (setting == nullptr || *setting == '\0')
+        return "TABLEFOLD_THREADS is not set; " + processors;
+    const std::string named = std::string("TABLEFOLD_THREADS is '") + setting + "'";
+    if (threads::asked() == 0)
+        return named + ", not a whole number from 1 to " + std::to_string(threads::kMaxThreads) +
+               ": ignored; " + processors;
+    return named;
+}
+
 } // namespace
 
 DEFUN_DLD(tablefold_build_info, args, ,
           "INFO = tablefold_build_info ()\n\n"
           "The Octave version and API that the compiled functions of this folder\n"
-          "were built for, and the code path (tally_path) and threads that a pair\n"
-          "tally call would take now, with the reason (tally_path_reason).\n"
+          "were built for, the code path (tally_path) that a pair tally call\n"
+          "would take now, and the threads that a large call of a native function\n"
+          "would take now, each with the reason (tally_path_reason,\n"
+          "threads_reason).\n"
           "`tablefold` prints it.\n") {
     if (args.length() != 0) print_usage();
     const char* const asked = std::getenv("TABLEFOLD_ISA");
@@ -48,7 +64,7 @@ DEFUN_DLD(tablefold_build_info, args, ,
     info.assign("widest_path", tally_pairs::isa_name(widest));
     info.assign("isa_setting", asked ? asked : "");
     info.assign("tally_path_reason", path_reason(asked, path, widest));
-    // Every call runs on the calling thread alone.
-    info.assign("threads", 1.0);
+    info.assign("threads", static_cast<double>(threads::for_call()));
+    info.assign("threads_reason", threads_reason(std::getenv("TABLEFOLD_THREADS")));
     return octave_value(info);
 }
