@@ -70,7 +70,8 @@ def parse_args():
                        ("scaling", "how cost grows with size (bench/octave_scaling.m)"),
                        ("fresh", "the timings in fresh Octave processes"),
                        ("machine", "the machine's figures (machine_probe)"),
-                       ("parallel", "cellfun against parcellfun (bench/octave_parallel.m)")):
+                       ("parallel", "cellfun against parcellfun (bench/octave_parallel.m)"),
+                       ("isa", "the pair tallies' kernels on each code path")):
         ap.add_argument(f"--skip-{step}", action="store_true", help=f"leave out {what}")
     ap.add_argument("--scaling-only", action="store_true",
                     help="run bench/octave_scaling.m alone and rewrite only its section")
@@ -89,6 +90,7 @@ def collect_all(args, build, picture_dir, problems):
     """Runs every step not skipped; returns the results by step."""
     steps = [("machine_probe", args.skip_machine, collect.machine_probe),
              ("plugin_bench", args.skip_plugin_bench, collect.plugin_bench),
+             ("isa_paths", args.skip_isa or args.skip_plugin_bench, collect.isa_paths),
              ("maskdiff", args.skip_maskdiff, collect.maskdiff),
              ("octave", args.skip_octave, collect.octave),
              ("scaling", args.skip_scaling,

@@ -89,6 +89,23 @@ def plugin_bench(build, quick, problems):
     return data
 
 
+def isa_paths(build, quick, problems):
+    """The pair tallies' kernels timed on each code path that TABLEFOLD_ISA
+    names: {path: plugin_bench's JSON}."""
+    exe = os.path.join(build, "bench", "plugin_bench")
+    out = {}
+    for isa in ("generic", "avx2", "avx512"):
+        cmd = [exe, "--benchmark_format=json", "--benchmark_filter=^BM_tally_pairs_\\w+_kernel",
+               f"--benchmark_repetitions={1 if quick else 3}"]
+        status, text = run_step(f"Pair tallies' kernels on the {isa} path", cmd,
+                                env={"TABLEFOLD_ISA": isa}, capture=True)
+        out[isa] = parse_json(text) if status == 0 else None
+        if out[isa] is None:
+            problems.append(f"plugin_bench on the {isa} path failed (status {status})")
+            return None
+    return out
+
+
 def machine_probe(build, quick, problems):
     """BUILD/bench/machine_probe: first touch, latencies, throughput, bandwidth."""
     exe = os.path.join(build, "bench", "machine_probe")

@@ -157,6 +157,24 @@ def plugin_rows(best, plugins):
     return rows
 
 
+ISA_UNITS = {"generic": "SSE2", "avx2": "AVX2", "avx512": "AVX-512F"}
+
+
+def isa_rows(paths, machine=None):
+    """Per tally kernel and shape, its processor time on each code path:
+    [(benchmark, {path: seconds, or None where the processor lacks the
+    path's unit and the call takes the widest it has})]."""
+    present = {w["unit"] for w in (machine or {}).get("throughput", []) if w.get("present")}
+    runs = {isa: best_runs(data) for isa, data in paths.items()}
+    names = sorted({n for b in runs.values() for n in b if re.match(r"^BM_\w+_kernel\b", n)})
+
+    def ran(isa):  # every x86-64 processor runs the generic path
+        return not machine or isa == "generic" or ISA_UNITS[isa] in present
+
+    return [(name, {isa: b[name]["cpu_s"] if name in b and ran(isa) else None
+                    for isa, b in runs.items()}) for name in names]
+
+
 def cache_sizes(context, sysconf=None):
     """The data caches' sizes in bytes by level, one instance of each (what one
     core sees), from Google Benchmark's context; where it lists none, what the

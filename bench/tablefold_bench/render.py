@@ -156,6 +156,14 @@ def md_bounds(data, machine):
                                         "reached"], rows), ""]
 
 
+def md_isa(paths, machine):
+    rows = [[re.sub(r"^BM_(\w+)_kernel(?:/(\w+))?$",
+                    lambda m: m[1] + (f", shape {m[2]}" if m[2] else ""), name),
+             *(fmt.time(s) if s else "not on this processor" for s in times.values())]
+            for name, times in C.isa_rows(paths, machine)]
+    return [prose("isa"), "", table(["kernel"] + [C.ISA_UNITS[i] for i in paths], rows), ""]
+
+
 def md_parallel(data):
     rows = [[f"`{s['name']}`: {s['sizes']}", s["calls"], fmt.nbytes(s["shipped_per_call"]),
              fmt.time(s["cellfun_s"]), fmt.time(s["parcellfun_s"]), fmt.ratio(s["speedup"]),
@@ -170,23 +178,32 @@ def md_parallel(data):
 
 
 def parallel_sentence(data):
-    """The figures that the README quotes, one clause per shape."""
-    return "; ".join(
+    """The figures that the README quotes, one clause per shape, and whether
+    parcellfun paid."""
+    shapes = C.parallel_figures(data)
+    text = "; ".join(
         f"{s['calls']} calls of `{s['name']}` ({s['sizes']}, {fmt.nbytes(s['shipped_per_call'])} "
         f"shipped per call) took {fmt.time(s['cellfun_s'])} with `cellfun` and "
         f"{fmt.time(s['parcellfun_s'])} with `parcellfun ({s['workers']}, ...)`"
-        for s in C.parallel_figures(data)) + "."
+        for s in shapes) + "."
+    for verdict, pays in (("paid", True), ("did not pay", False)):
+        names = [f"`{s['name']}` ({fmt.ratio(s['speedup'])})" for s in shapes if s["pays"] == pays]
+        if names:
+            text += f" `parcellfun` {verdict} for " + " and ".join(names) + "."
+    return text
 
 
 # --------------------------------------------------------------- the summary
 
 def md_summary(results, info, started, reproduce):
+    quick = prose("quick") + "\n\n" if "quick" in reproduce else ""
     lines = [prose("summary", started=started, cpu=info["cpu"], nproc=info["nproc"],
-                   reproduce=reproduce), ""]
+                   reproduce=reproduce, quick=quick), ""]
     oc, fresh, probe = results.get("octave"), results.get("octave_fresh"), results.get("machine_probe")
     if oc:
         lines += ["In one Octave session, each native function against the MEX file and "
-                  "vectorised Octave code doing the same job (\"Speed\"; times ours / theirs):", "",
+                  "vectorised Octave code doing the same job (\"Speed\"; the native function's "
+                  "speed-up is their time over its time):", "",
                   table(["function", "native call", "MEX file (native's speed-up)",
                          "vectorised Octave (native's speed-up)"],
                         [[f"`{r['name']}`", fmt.time(r["native_s"]),
@@ -234,9 +251,7 @@ def md_summary(results, info, started, reproduce):
                   f"{fmt.time(p['cmp_s'])} for `cmp`.", ""]
     par = results.get("parallel")
     if par:
-        lines += [f"- Parallel calls (\"Parallel calls\"): {parallel_sentence(par)} "
-                  "`parcellfun` pays only where a call's work outweighs shipping its inputs and "
-                  "outputs between processes.", ""]
+        lines += [f"- Parallel calls (\"Parallel calls\"): {parallel_sentence(par)}", ""]
     return "\n".join(lines).rstrip()
 
 
@@ -445,13 +460,15 @@ def generated_markdown(rows, info, started, quick, results, problems):
     each figure was measured."""
     reproduce = "python3 bench/report.py --quick" if quick else "make bench"
     lines = [prose("quick"), ""] if quick else []
-    lines += [prose("header", started=started, reproduce=reproduce
-                    + (" (full sizes: `make bench`)" if quick else ""), **info), ""]
+    lines += [prose("header", started=started, reproduce=reproduce,
+                    full=" (full sizes: `make bench`)" if quick else "", **info), ""]
     probe, oc, fresh = (results.get(k) for k in ("machine_probe", "octave", "octave_fresh"))
     if probe:
         lines += md_machine_probe(probe, info)
     if rows:
         lines += [prose("speed"), "", table(HEADER, [cells(r) for r in rows]), ""]
+    if results.get("isa_paths"):
+        lines += md_isa(results["isa_paths"], probe)
     if oc:
         lines += [prose("memory"), "", md_memory(oc), ""]
         for name, inp, outp, cells_ in C.memory_rows(oc):

@@ -109,6 +109,15 @@ class Ratios(unittest.TestCase):
                                            "SC_LEVEL2_CACHE_SIZE": 0}.get)
         self.assertEqual(sizes, {"L1d": 32768})
 
+    def test_code_paths(self):
+        gb = fixture("gbench.json")
+        rows = C.isa_rows({"generic": gb, "avx512": gb}, fixture("machine.json"))
+        self.assertEqual([(n, {i: s and round(s, 9) for i, s in t.items()}) for n, t in rows],
+                         [("BM_fold_links_full_kernel", {"generic": 0.2, "avx512": None})])
+        self.assertIn("| fold_links_full | 200.00 ms | not on this processor |",
+                      "\n".join(render.md_isa({"generic": gb, "avx512": gb},
+                                              fixture("machine.json"))))
+
     def test_maskdiff_must_beat_diff_strictly(self):
         rows = C.maskdiff_rows(fixture("maskdiff.json"))
         self.assertEqual([(r.baseline, r.met) for r in rows],
@@ -155,8 +164,10 @@ class FreshAndBounds(unittest.TestCase):
         self.assertEqual((fold["pays"], tally["pays"]), (False, True))
         self.assertAlmostEqual(fold["speedup"], 0.025)
         self.assertEqual(fold["shipped_per_call"], 2000)
-        self.assertIn("took 500.00 ms with `cellfun` and 20.000 s with `parcellfun (2, ...)`",
-                      render.parallel_sentence(fixture("parallel.json")))
+        text = render.parallel_sentence(fixture("parallel.json"))
+        self.assertIn("took 500.00 ms with `cellfun` and 20.000 s with `parcellfun (2, ...)`", text)
+        self.assertTrue(text.endswith("`parcellfun` paid for `tally_pairs_full` (1.60x). "
+                                      "`parcellfun` did not pay for `fold_links_full` (0.03x)."))
 
 
 class Rendering(unittest.TestCase):
