@@ -240,6 +240,19 @@ def md_summary(results, info, started, reproduce):
                             f"{fmt.time(C.first_touch_s(m['peak'], probe))}" if probe else "")
                         + ".")
         lines.append("")
+    slower = [f"`{r['name']}` against the {what} in one session ({fmt.ratio(r[key] / r['native_s'])})"
+              for r in (oc or {}).get("results", [])
+              for key, what in (("mex_s", "MEX file"), ("octave_s", "vectorised code"))
+              if r[key] < r["native_s"]]
+    slower += [f"`{s['name']}` against the {C.FRESH_IMPLS[i].lower()} in fresh processes "
+               f"({fmt.ratio(f['best'] / s['impls']['native']['best'])})"
+               for s in (C.fresh_figures(fresh) if fresh else [])
+               for i, f in s["impls"].items()
+               if "native" in s["impls"] and f["best"] < s["impls"]["native"]["best"]]
+    if oc or fresh:
+        lines += ["- Where the native function's best call was slower: " + "; ".join(slower) + "."
+                  if slower else "- The native function's best call was the fastest in every "
+                  "comparison of \"Speed\" and \"Fresh processes\".", ""]
     for family, res in (results.get("scaling") or {}).get("families", {}).items():
         for note in crossings(res, results.get("machine_probe")):
             lines += [f"- \"How cost grows\", `{family}`: " + note, ""]

@@ -209,6 +209,8 @@ class Rendering(unittest.TestCase):
         self.assertIn("the first native call takes 500.00 ms, the calls after it 200.00 ms; the "
                       "first call writes its 1,000 MB of output into fresh pages, 1.863 s",
                       summary)
+        self.assertIn("slower: `tally_pairs_full` against the MEX file in one session (0.50x).",
+                      summary)
         # 3.5x in one session against 5x in fresh processes: within 1.5x, no remark.
         self.assertNotIn("speed-up of `fold_links_full`", summary)
         self.assertIn("\"How cost grows\", `align_series`: **Where the lines cross:**", summary)
