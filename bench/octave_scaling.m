@@ -359,8 +359,11 @@ function plot_family (fam, lines, file)
   title (sprintf ('%s: time per call against size (log-log)', fam.name), 'interpreter', 'none');
   legend (handles, legends, 'location', 'northwest', 'interpreter', 'none', 'fontsize', 9);
   notes = crossing_notes (fam, lines);
-  if ~isempty (notes)
-    text (0.99, 0.03, strjoin (notes, '\n'), 'units', 'normalized', 'horizontalalignment', ...
+  % One text per line (the gnuplot toolkit draws no line breaks), in data
+  % units on the log axes, from the bottom right corner up.
+  parts = strsplit (strjoin (notes, "\n"), "\n");
+  for i = 1:numel (parts) * ~isempty (notes)
+    text (x(2), lo * 1.15 * 1.6 ^ (numel (parts) - i), parts{i}, 'horizontalalignment', ...
           'right', 'verticalalignment', 'bottom', 'fontsize', 8, 'interpreter', 'none');
   end
   print (h, '-dpng', '-r100', file);

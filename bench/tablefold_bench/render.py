@@ -254,7 +254,7 @@ def md_summary(results, info, started, reproduce):
                   if slower else "- The native function's best call was the fastest in every "
                   "comparison of \"Speed\" and \"Fresh processes\".", ""]
     for family, res in (results.get("scaling") or {}).get("families", {}).items():
-        for note in crossings(res, results.get("machine_probe")):
+        for note in crossings(res):
             lines += [f"- \"How cost grows\", `{family}`: " + note, ""]
     md = results.get("maskdiff")
     if md:
@@ -275,7 +275,7 @@ def line_label(line):
             "octave": "vectorised Octave `{}`"}[line["impl"]].format(line["variant"])
 
 
-def crossings(res, probe):
+def crossings(res):
     """The caption of each crossing of a native line above its vectorised twin."""
     out, sizes = [], res["sizes"]
     for nat in (x for x in res["lines"] if x["impl"] == "native"):
@@ -288,7 +288,7 @@ def crossings(res, probe):
         reason = "the measurements here do not say why."
         if kept and kept["time_s"][k] and kept["time_s"][k] < vec["time_s"][k] \
                 and (nat["faults"][k] or 0) > (vec["faults"][k] or 0):
-            s_per_gib = (probe or res)["first_touch"]["s_per_gib"]
+            s_per_gib = res["first_touch"]["s_per_gib"]  # measured in the same process
             reason = prose("crossing_reason", s_per_gib=s_per_gib,
                            touch_s=fmt.time(nat["output_bytes"][k] / 2**30 * s_per_gib),
                            output=fmt.nbytes(nat["output_bytes"][k]) + " of output",
@@ -374,7 +374,7 @@ def faults_cell(line, k):
 def family_tables(family, res, caches, edges, probe):
     sizes = res["sizes"]
     pic = os.path.basename(res["picture"])
-    caption = crossings(res, probe)
+    caption = crossings(res)
     lines = [f"### {family}", "", f"![{family}: time per call against size]({pic})", ""]
     lines += [c + "\n" for c in caption]
     lines += [f"Size: {res['x_label']}.", ""]

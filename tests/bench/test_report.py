@@ -64,7 +64,7 @@ class Growth(unittest.TestCase):
         # log-log interpolation: native/vectorised goes from 2/5 to 8/6.
         self.assertAlmostEqual(x, 200 * 2 ** (0.91629 / (0.91629 + 0.28768)), delta=0.5)
         self.assertIsNone(C.crossing(fam["sizes"], vec, nat))  # above from the start
-        caption = render.crossings(fam, None)
+        caption = render.crossings(fam)
         self.assertEqual(len(caption), 1)
         self.assertIn("first touch of fresh pages", caption[0])
         self.assertIn("5,000 page faults against the vectorised code's 0", caption[0])
