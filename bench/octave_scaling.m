@@ -10,7 +10,9 @@
 % cost of a call with the least input, what a page fault and a random read
 % cost on this machine, and the native times again in a process whose
 % allocator keeps the memory it frees (so that a call reuses pages instead
-% of touching new ones).
+% of touching new ones). Where a native line rises above the vectorised one,
+% the picture says so, with both calls' page faults there and, where the
+% native call with freed memory kept stays below, that first touch is why.
 %
 % Run with an absolute path (run() changes into this script's folder):
 %   scripts/octave-cli-quiet --eval "run('$PWD/bench/octave_scaling.m')"
