@@ -133,7 +133,8 @@ def md_fresh(data):
                          f"{fmt.time(f['best'])} - {fmt.time(f['worst'])}",
                          fmt.time(f["first"]), ratio, factor])
     lines = [prose("fresh", octave_version=data["octave_version"], scale=data["scale"],
-                   calls=data["calls"], processes=data["processes"]), "",
+                   calls=data["calls"], processes=f"{data['processes']} such process"
+                   + ("es" if data["processes"] != 1 else "")), "",
              table(["shape", "implementation", "best call", "range over processes", "first call",
                     "native's speed-up", "call's peak (memory factor)"], rows), "",
              table(["target", "this run", "met"], C.fresh_targets(data)), "", "Data:"]
