@@ -162,7 +162,8 @@ def md_isa(paths, machine):
                     lambda m: m[1] + (f", shape {m[2]}" if m[2] else ""), name),
              *(fmt.time(s) if s else "not on this processor" for s in times.values())]
             for name, times in C.isa_rows(paths, machine)]
-    return [prose("isa"), "", table(["kernel"] + [C.ISA_UNITS[i] for i in paths], rows), ""]
+    return [prose("isa"), "", table(["kernel"] + [f"{i} ({C.ISA_UNITS[i]})" for i in paths], rows),
+            ""]
 
 
 def md_parallel(data):
@@ -240,7 +241,7 @@ def md_summary(results, info, started, reproduce):
                             f"; touching all of them fresh would cost "
                             f"{fmt.time(C.first_touch_s(m['peak'], probe))}" if probe else "")
                         + ".")
-        lines.append("")
+        lines.append("")  # the table ends; the list of findings follows
     slower = [f"`{r['name']}` against the {what} in one session ({fmt.ratio(r[key] / r['native_s'])})"
               for r in (oc or {}).get("results", [])
               for key, what in (("mex_s", "MEX file"), ("octave_s", "vectorised code"))
@@ -251,21 +252,21 @@ def md_summary(results, info, started, reproduce):
                for i, f in s["impls"].items()
                if "native" in s["impls"] and f["best"] < s["impls"]["native"]["best"]]
     if oc or fresh:
-        lines += ["- Where the native function's best call was slower: " + "; ".join(slower) + "."
-                  if slower else "- The native function's best call was the fastest in every "
-                  "comparison of \"Speed\" and \"Fresh processes\".", ""]
+        lines.append("- Where the native function's best call was slower: " + "; ".join(slower)
+                     + "." if slower else "- The native function's best call was the fastest "
+                     "in every comparison of \"Speed\" and \"Fresh processes\".")
     for family, res in (results.get("scaling") or {}).get("families", {}).items():
         for note in crossings(res):
-            lines += [f"- \"How cost grows\", `{family}`: " + note, ""]
+            lines.append(f"- \"How cost grows\", `{family}`: " + note)
     md = results.get("maskdiff")
     if md:
         p = md["pairs"]["a"]
         lines += [f"- `maskdiff` on two identical files of {md['file_bytes'] / 1048576:.0f} MiB: "
                   f"{fmt.time(p['maskdiff_s'])}, against {fmt.time(p['diff_s'])} for `diff` and "
-                  f"{fmt.time(p['cmp_s'])} for `cmp`.", ""]
+                  f"{fmt.time(p['cmp_s'])} for `cmp`."]
     par = results.get("parallel")
     if par:
-        lines += [f"- Parallel calls (\"Parallel calls\"): {parallel_sentence(par)}", ""]
+        lines.append(f"- Parallel calls (\"Parallel calls\"): {parallel_sentence(par)}")
     return "\n".join(lines).rstrip()
 
 
