@@ -40,6 +40,7 @@ import argparse
 import datetime
 import json
 import os
+import subprocess
 import sys
 
 from tablefold_bench import collect, compute, render
@@ -56,9 +57,16 @@ def plugin_list():
 
 
 def sysconf(name):
+    """A sysconf value of the C library; getconf knows names that Python lacks."""
     try:
         return os.sysconf(name)
     except (ValueError, OSError):
+        pass
+    try:
+        out = subprocess.run(["getconf", name.removeprefix("SC_")], stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, text=True).stdout.strip()
+        return int(out) if out.isdigit() else None
+    except OSError:
         return None
 
 

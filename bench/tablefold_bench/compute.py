@@ -190,7 +190,7 @@ def cache_sizes(context, sysconf=None):
         value = sysconf(key) if sysconf else None
         if value and value > 0:
             sizes[level] = value
-    return sizes, "as the processor reports them to the C library (`sysconf`)"
+    return sizes, "as the processor reports them to the C library (`getconf`)"
 
 
 # --------------------------------------------------------------- maskdiff and Octave

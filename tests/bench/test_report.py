@@ -213,7 +213,7 @@ class Rendering(unittest.TestCase):
                       summary)
         # 3.5x in one session against 5x in fresh processes: within 1.5x, no remark.
         self.assertNotIn("speed-up of `fold_links_full`", summary)
-        self.assertIn("\"How cost grows\", `align_series`: **Where the lines cross:**", summary)
+        self.assertIn("\"How cost grows\", `align_series`: in a loop", summary)
 
 
 if __name__ == "__main__":
