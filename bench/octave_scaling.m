@@ -268,8 +268,8 @@ end
 % ---------------------------------------------------------------- the picture
 
 function notes = crossing_notes (fam, lines)
-  % Where a native line, below its vectorised twin at first, rises above
-  % it: the size, both calls' page faults there and, where the native call
+  % Where a native line, below its vectorised twin at first, lies above it:
+  % the sizes, both calls' page faults at the first and, where the native call
   % with freed memory kept stays below, the reason (report.py says the same
   % under the picture).
   notes = {};
@@ -287,8 +287,10 @@ function notes = crossing_notes (fam, lines)
       continue;
     end
     j = above(1);
-    note = sprintf (['native %s slower than vectorised from size %.3g on: %d page faults per ' ...
-                     'call against %d'], N.variant, fam.sizes(j), N.faults(j), V.faults(j));
+    note = sprintf (['native %s slower than vectorised at size %s: at %.3g, %d page faults per ' ...
+                     'call against %d'], N.variant, strjoin (arrayfun (@(s) sprintf ('%.3g', s), ...
+                     fam.sizes(above), 'UniformOutput', false), ', '), fam.sizes(j), ...
+                    N.faults(j), V.faults(j));
     if ~isempty (K) && isfinite (K.time_s(j)) && K.time_s(j) < V.time_s(j) && N.faults(j) > V.faults(j)
       note = sprintf (['%s.\nA loop that drops each result pays the first touch of fresh pages ' ...
                        'for the next output:\nwith freed memory kept the native call takes ' ...

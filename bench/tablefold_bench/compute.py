@@ -416,19 +416,13 @@ def read_edges(machine):
 
 
 def crossing(sizes, native, octave):
-    """Where the native line, below the vectorised one at the smallest size
-    both ran, rises above it: (size interpolated on the log-log lines, index
-    of the first size at which native is slower), or None."""
+    """The indices of the sizes at which the native line, below the vectorised
+    one at the smallest size both ran, lies above it; None where it never does
+    (a noisy run may cross back, so every such size is listed)."""
     both = [k for k in range(len(sizes)) if native[k] and octave[k]]
     if not both or native[both[0]] >= octave[both[0]]:
         return None
-    for a, b in zip(both, both[1:]):
-        if native[b] > octave[b]:
-            da = math.log(octave[a] / native[a])
-            db = math.log(native[b] / octave[b])
-            x = math.exp(math.log(sizes[a]) + math.log(sizes[b] / sizes[a]) * da / (da + db))
-            return x, b
-    return None
+    return [k for k in both if native[k] > octave[k]] or None
 
 
 # --------------------------------------------------------------- parallel calls

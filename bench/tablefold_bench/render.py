@@ -288,14 +288,15 @@ def crossings(res):
         cross = vec and C.crossing(sizes, nat["time_s"], vec["time_s"])
         if not cross:
             continue
-        x, k = cross
+        k = cross[0]
         reason = "the measurements here do not say why."
         if kept and kept["time_s"][k] and kept["time_s"][k] < vec["time_s"][k] \
                 and (nat["faults"][k] or 0) > (vec["faults"][k] or 0):
             reason = prose("crossing_reason", output=fmt.nbytes(nat["output_bytes"][k]),
                            kept=fmt.time(kept["time_s"][k]),
                            kept_ratio=vec["time_s"][k] / kept["time_s"][k])
-        out.append(prose("crossing", size=f"{x:,.0f}", variant=nat["variant"],
+        out.append(prose("crossing", sizes=", ".join(fmt.size(sizes[j]) for j in cross),
+                         variant=nat["variant"],
                          native=fmt.time(nat["time_s"][k]), octave=fmt.time(vec["time_s"][k]),
                          at=fmt.size(sizes[k]), native_faults=f"{nat['faults'][k] or 0:,.0f}",
                          octave_faults=f"{vec['faults'][k] or 0:,.0f}", reason=reason))
