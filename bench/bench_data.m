@@ -2,7 +2,10 @@
 
 % What the Octave benchmarks share: the data of each plug-in family, the
 % vectorised Octave code that does each plug-in's job (what a user would
-% write without the toolbox), and reading the process's memory figures.
+% write without the toolbox), the jobs that pair them (align_job, fold_job,
+% tally_job, bench_job), the comparisons of results, the settings read from
+% the environment, reading the process's memory figures and writing results
+% (jsonencode).
 % A script of functions: source it, e.g.
 %   source (fullfile (fileparts (mfilename ('fullpath')), 'bench_data.m'));
 
@@ -206,3 +209,166 @@ function w = tally_work (W, S, R, r, F_switch, full)
   w.adds = values * P * (n - 1) + nans * P;
 end
 
+% ---------------------------------------------------------------- settings
+
+function s = env_number (name, default)
+  s = default;
+  v = getenv (name);
+  if ~isempty (v)
+    s = str2double (v);
+    if ~isfinite (s) || s <= 0
+      error ('bench: %s must be a positive number', name);
+    end
+  end
+end
+
+function d = env_dir (name, default)
+  d = getenv (name);
+  if isempty (d)
+    d = default;
+  end
+  d = canonicalize_file_name (d);
+  if isempty (d)
+    error ('bench: %s: no such folder', name);
+  end
+end
+
+% ---------------------------------------------------------------- align_series
+
+function out = align_plugin (fn, in1, in2, in3, in4)
+  [o1, o2, o3, o4] = fn (in1, in2, in3, in4);
+  out = {o1, o2, o3, o4};
+end
+
+% ---------------------------------------------------------------- fold_links_*
+
+function out = fold_plugin (fn, links, counts)
+  [a, b] = fn (links, counts);
+  out = {a, b};
+end
+
+% ---------------------------------------------------------------- comparison
+
+function [ok, how] = same_cells (a, b)
+  % Exact agreement of two cell lists of matrices (isequal: NaN differs from
+  % NaN, so compare the NaN pattern and the rest separately).
+  ok = isequal (size (a), size (b));
+  for i = 1:numel (a)
+    if ~ok, break; end
+    x = a{i}; y = b{i};
+    ok = isequal (size (x), size (y)) && isequal (isnan (x), isnan (y)) && ...
+         isequal (x(~isnan (x)), y(~isnan (y)));
+  end
+  how = 'exact';
+end
+
+function [ok, how] = close_tally (a, b, tol)
+  ok = isequal (size (a), size (b)) && all (isfinite (a(:))) && all (isfinite (b(:)));
+  err = max (abs (a(:) - b(:))) / max (max (abs (b(:))), realmin);
+  ok = ok && err <= tol;
+  how = sprintf ('relative %.0e (max error %.1e of the largest element; other summation order)', tol, err);
+end
+
+% ---------------------------------------------------------------- the jobs
+
+% Every job: its data (built afresh, from a fixed seed), how to call a
+% compiled implementation FN on it (a cell of its outputs), its vectorised
+% Octave code as a function of the data, and what the benchmark reports of it.
+function job = align_job (entries, keys)
+  rand ('state', 17); randn ('state', 17);
+  [in1, in2, in3, in4] = align_data (entries, keys, 20, 10);
+  job = struct ('name', 'align_series', 'plugin', 'align_series', ...
+                'sizes', sprintf ('%d entries, %d keys in inputs 3 and 4 (half shared), V=20, E=10', ...
+                                  entries, keys), ...
+                'octave_code', 'union + ismember per list entry', 'exact', true);
+  job.data = {in1, in2, in3, in4};
+  job.call = @(fn, d) align_plugin (fn, d{:});
+  job.octave = @(d) align_octave (d{:});
+end
+
+function job = fold_job (name, nlinks, N)
+  rand ('state', 17); randn ('state', 17);
+  masked = strcmp (name, 'fold_links_masked');
+  [links, counts] = fold_data (nlinks, N, 6, masked);
+  job = struct ('name', name, 'plugin', name, 'sizes', sprintf ('%d links, N=%d, v=6', nlinks, N), ...
+                'octave_code', 'sort + cummax + cumsum + accumarray + mat2cell', 'exact', true);
+  if masked
+    job.sizes = [job.sizes ', 5% NaN links'];
+  end
+  job.data = {links, counts};
+  job.call = @(fn, d) fold_plugin (fn, d{:});
+  job.octave = @(d) fold_octave (d{1}, N, masked);
+end
+
+function job = tally_job (name, G, per_entry, K, n, r)
+  % F_switch = 1 for tally_pairs_full.
+  rand ('state', 17); randn ('state', 17);
+  full = strcmp (name, 'tally_pairs_full');
+  [W, S, R, rr, F] = tally_data (G, per_entry, K, n, r);
+  job = struct ('name', name, 'plugin', name, ...
+                'sizes', sprintf ('G=%d entries of %d records, K=%d, n=%d, r=%d, 10%% NaN records', ...
+                                  G, per_entry, K, n, r), ...
+                'octave_code', 'records side by side, one matrix product per class', 'exact', false);
+  job.data = {W, S, R, rr};
+  if full
+    job.sizes = [job.sizes ', F_switch=1'];
+    job.data = {W, S, R, rr, F, 1};
+  end
+  job.F = F;
+  job.call = @(fn, d) {fn(d{:})};
+  job.octave = @(d) {tally_octave(d{1}, d{2}, d{3}, d{4}, F, full)};
+end
+
+function job = bench_job (name, scale)
+  % The benchmark's data of each plug-in at SCALE (octave_bench.m's sizes;
+  % octave_fresh.m reuses them).
+  switch name
+    case 'align_series'
+      job = align_job (max (1, round (1000 * scale)), 2000);
+    case {'fold_links_masked', 'fold_links_full'}
+      job = fold_job (name, max (10, round (2e6 * scale)), max (1, round (1e5 * scale)));
+    otherwise
+      job = tally_job (name, max (2, round (2000 * scale)), 20, 12, 6, 4);
+  end
+end
+
+function [ok, how] = agree (a, b, exact)
+  if exact
+    ok = true;
+    for o = 1:numel (a)
+      ok = ok && same_cells (a{o}, b{o});
+    end
+    how = 'exact';
+  else
+    [ok, how] = close_tally (a{1}, b{1}, 1e-12);
+  end
+end
+
+function ok = identical (a, b)
+  % Bit for bit: classes, sizes and every bit of every element.
+  ok = strcmp (class (a), class (b)) && isequal (size (a), size (b));
+  if ~ok
+    return;
+  end
+  if iscell (a)
+    for k = 1:numel (a)
+      ok = ok && identical (a{k}, b{k});
+    end
+  else
+    ok = isequal (typecast (a(:), 'uint64'), typecast (b(:), 'uint64'));
+  end
+end
+
+function write_json (file, value)
+  % VALUE as JSON into FILE, its folder created where missing.
+  folder = fileparts (file);
+  if ~isempty (folder) && ~exist (folder, 'dir')
+    mkdir (folder);
+  end
+  fid = fopen (file, 'w');
+  if fid < 0
+    error ('bench: cannot write %s', file);
+  end
+  fputs (fid, jsonencode (value));
+  fclose (fid);
+end

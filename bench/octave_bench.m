@@ -19,8 +19,6 @@
 %   OCTAVE_BENCH_OUT     results file (default <build>/bench-results/octave.json)
 %   OCTAVE_BENCH_MEMORY  set by the script itself for the child process that
 %                        measures one call's memory: "<implementation>:<plug-in>"
-%   OCTAVE_BENCH_LIBRARY when set, the script defines its functions (data,
-%                        vectorised code, comparisons) and stops there
 %
 % Timing: one warm-up call of each implementation, then RUNS rounds that call
 % the three in turn, the order rotating from round to round (the allocator
@@ -40,152 +38,11 @@
 
 1; % a script file, not a function file
 
-% The data generators and the vectorised Octave code (shared with
-% octave_scaling.m).
+% The jobs (data and vectorised Octave code), the comparisons and the
+% settings, shared with the other benchmark scripts.
 source (fullfile (fileparts (mfilename ('fullpath')), 'bench_data.m'));
 
-function s = env_number (name, default)
-  s = default;
-  v = getenv (name);
-  if ~isempty (v)
-    s = str2double (v);
-    if ~isfinite (s) || s <= 0
-      error ('octave_bench: %s must be a positive number', name);
-    end
-  end
-end
-
-function d = env_dir (name, default)
-  d = getenv (name);
-  if isempty (d)
-    d = default;
-  end
-  d = canonicalize_file_name (d);
-  if isempty (d)
-    error ('octave_bench: %s: no such folder', name);
-  end
-end
-
-% ---------------------------------------------------------------- align_series
-
-function out = align_plugin (fn, in1, in2, in3, in4)
-  [o1, o2, o3, o4] = fn (in1, in2, in3, in4);
-  out = {o1, o2, o3, o4};
-end
-
-% ---------------------------------------------------------------- fold_links_*
-
-function out = fold_plugin (fn, links, counts)
-  [a, b] = fn (links, counts);
-  out = {a, b};
-end
-
-% ---------------------------------------------------------------- comparison
-
-function [ok, how] = same_cells (a, b)
-  % Exact agreement of two cell lists of matrices (isequal: NaN differs from
-  % NaN, so compare the NaN pattern and the rest separately).
-  ok = isequal (size (a), size (b));
-  for i = 1:numel (a)
-    if ~ok, break; end
-    x = a{i}; y = b{i};
-    ok = isequal (size (x), size (y)) && isequal (isnan (x), isnan (y)) && ...
-         isequal (x(~isnan (x)), y(~isnan (y)));
-  end
-  how = 'exact';
-end
-
-function [ok, how] = close_tally (a, b, tol)
-  ok = isequal (size (a), size (b)) && all (isfinite (a(:))) && all (isfinite (b(:)));
-  err = max (abs (a(:) - b(:))) / max (max (abs (b(:))), realmin);
-  ok = ok && err <= tol;
-  how = sprintf ('relative %.0e (max error %.1e of the largest element; other summation order)', tol, err);
-end
-
-% ---------------------------------------------------------------- the jobs
-
-% Every job: its data (built afresh, from a fixed seed) and its three
-% implementations as functions of that data.
-function job = make_job (name, scale)
-  rand ('state', 17); randn ('state', 17);
-  job.name = name;
-  switch name
-    case 'align_series'
-      entries = max (1, round (1000 * scale));
-      job.sizes = sprintf ('%d entries, 2000 keys in inputs 3 and 4 (half shared), V=20, E=10', entries);
-      [in1, in2, in3, in4] = align_data (entries, 2000, 20, 10);
-      job.data = {in1, in2, in3, in4};
-      job.call = @(fn, d) align_plugin (fn, d{:});
-      job.octave = @(d) align_octave (d{:});
-      job.octave_code = 'union + ismember per list entry';
-      job.exact = true;
-    case {'fold_links_masked', 'fold_links_full'}
-      masked = strcmp (name, 'fold_links_masked');
-      nlinks = max (10, round (2e6 * scale));
-      N = max (1, round (1e5 * scale));
-      job.sizes = sprintf ('%d links, N=%d, v=6', nlinks, N);
-      if masked
-        job.sizes = [job.sizes ', 5% NaN links'];
-      end
-      [links, counts] = fold_data (nlinks, N, 6, masked);
-      job.data = {links, counts};
-      job.call = @(fn, d) fold_plugin (fn, d{:});
-      job.octave = @(d) fold_octave (d{1}, N, masked);
-      job.octave_code = 'sort + cummax + cumsum + accumarray + mat2cell';
-      job.exact = true;
-    otherwise
-      full = strcmp (name, 'tally_pairs_full');
-      G = max (2, round (2000 * scale));
-      K = 12; n = 6; r = 4;
-      job.sizes = sprintf ('G=%d entries of 20 records, K=%d, n=%d, r=%d, 10%% NaN records', G, K, n, r);
-      [W, S, R, rr, F] = tally_data (G, 20, K, n, r);
-      if full
-        job.sizes = [job.sizes ', F_switch=1'];
-        job.data = {W, S, R, rr, F, 1};
-      else
-        job.data = {W, S, R, rr};
-      end
-      job.call = @(fn, d) {fn(d{:})};
-      job.octave = @(d) {tally_octave(d{1}, d{2}, d{3}, d{4}, F, full)};
-      job.octave_code = 'records side by side, one matrix product per class';
-      job.exact = false;
-  end
-end
-
-function [ok, how] = agree (a, b, exact)
-  if exact
-    ok = true;
-    for o = 1:numel (a)
-      ok = ok && same_cells (a{o}, b{o});
-    end
-    how = 'exact';
-  else
-    [ok, how] = close_tally (a{1}, b{1}, 1e-12);
-  end
-end
-
-function ok = identical (a, b)
-  % Bit for bit: classes, sizes and every bit of every element.
-  ok = strcmp (class (a), class (b)) && isequal (size (a), size (b));
-  if ~ok
-    return;
-  end
-  if iscell (a)
-    for k = 1:numel (a)
-      ok = ok && identical (a{k}, b{k});
-    end
-  else
-    ok = isequal (typecast (a(:), 'uint64'), typecast (b(:), 'uint64'));
-  end
-end
-
 % ---------------------------------------------------------------- main
-
-% Another benchmark script may source this file for the functions above
-% alone (bench/octave_fresh.m sets OCTAVE_BENCH_LIBRARY).
-if ~isempty (getenv ('OCTAVE_BENCH_LIBRARY'))
-  return;
-end
 
 here = fileparts (mfilename ('fullpath'));
 native_dir = env_dir ('OCTAVE_BENCH_NATIVE', fullfile (here, '..', 'build', 'octave'));
@@ -224,7 +81,7 @@ end
 measure = getenv ('OCTAVE_BENCH_MEMORY');
 if ~isempty (measure)
   parts = strsplit (measure, ':');
-  job = make_job (parts{2}, scale);
+  job = bench_job (parts{2}, scale);
   input_bytes = bytes_of (job.data);
   reset_peak ();
   before = status_kb ('VmRSS');
@@ -243,7 +100,7 @@ octave_cli = fullfile (here, '..', 'scripts', 'octave-cli-quiet');
 fprintf ('Native functions, MEX files and vectorised Octave code: best of %d rounds, scale %g\n', runs, scale);
 results = {};
 for k = 1:numel (plugins)
-  job = make_job (plugins{k}, scale);
+  job = bench_job (plugins{k}, scale);
   res = struct ('name', job.name, 'sizes', job.sizes, 'octave_code', job.octave_code);
   % Warm-up, and the results compared.
   out = cell (1, 3);
@@ -293,41 +150,6 @@ rmpath (mex_copy);
 confirm_recursive_rmdir (false, 'local');
 rmdir (mex_copy, 's');
 
-% Results file (JSON, written by hand to stay independent of the Octave version)
-function s = jstr (x)
-  s = ['"' strrep(strrep (x, '\', '\\'), '"', '\"') '"'];
-end
-function s = jnum (x)
-  if isfinite (x)
-    s = sprintf ('%.6g', x);
-  else
-    s = 'null';
-  end
-end
-folder = fileparts (out_file);
-if ~isempty (folder) && ~exist (folder, 'dir')
-  mkdir (folder);
-end
-fid = fopen (out_file, 'w');
-if fid < 0
-  error ('octave_bench: cannot write %s', out_file);
-end
-fprintf (fid, '{\n  "tool": "octave_bench",\n  "octave_version": %s,\n  "scale": %s,\n  "runs": %d,\n  "results": [\n', ...
-         jstr (OCTAVE_VERSION), jnum (scale), runs);
-for k = 1:numel (results)
-  x = results{k};
-  fprintf (fid, '    {"name": %s, "sizes": %s, "octave_code": %s, "native_s": %s, "mex_s": %s, "octave_s": %s, ', ...
-           jstr (x.name), jstr (x.sizes), jstr (x.octave_code), jnum (x.native_s), jnum (x.mex_s), jnum (x.octave_s));
-  fprintf (fid, '"identical": %s, "agree": %s, "check": %s, "native_peak_bytes": %s, "mex_peak_bytes": %s, "octave_peak_bytes": %s, "input_bytes": %s, "output_bytes": %s}', ...
-           mat2str (logical (x.identical)), mat2str (logical (x.agree)), jstr (x.check), ...
-           jnum (x.native_peak_bytes), jnum (x.mex_peak_bytes), jnum (x.octave_peak_bytes), ...
-           jnum (x.input_bytes), jnum (x.output_bytes));
-  if k < numel (results)
-    fprintf (fid, ',\n');
-  else
-    fprintf (fid, '\n');
-  end
-end
-fprintf (fid, '  ]\n}\n');
-fclose (fid);
+write_json (out_file, struct ('tool', 'octave_bench', 'octave_version', OCTAVE_VERSION, ...
+                            'scale', scale, 'runs', runs, 'results', {results}));
 fprintf ('Results written to %s\n', out_file);

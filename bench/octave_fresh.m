@@ -46,10 +46,8 @@
 1; % a script file, not a function file
 
 here = fileparts (mfilename ('fullpath'));
-% The data, the vectorised code and the comparisons of octave_bench.m.
-setenv ('OCTAVE_BENCH_LIBRARY', '1');
-source (fullfile (here, 'octave_bench.m'));
-unsetenv ('OCTAVE_BENCH_LIBRARY');
+% The jobs, the comparisons and the settings shared with octave_bench.m.
+source (fullfile (here, 'bench_data.m'));
 
 function impls = shape_impls (shape)
   % The implementations timed on SHAPE.
@@ -68,25 +66,11 @@ function job = fresh_job (shape, scale)
   % align_series are octave_bench.m's jobs, data included.
   switch shape
     case {'fold_links_full', 'align_series'}
-      job = make_job (shape, scale);
-      job.plugin = shape;
-    case {'tally_pairs_full/a', 'tally_pairs_full/b'}
-      rand ('state', 17); randn ('state', 17);
-      if strcmp (shape, 'tally_pairs_full/a')
-        G = 2000; K = 12; n = 6; r = 4;
-      else
-        G = 200; K = 40; n = 20; r = 5;
-      end
-      G = max (2, round (G * scale));
-      [W, S, R, rr, F] = tally_data (G, 20, K, n, r);
-      job.sizes = sprintf ('G=%d entries of 20 records, K=%d, n=%d, r=%d, 10%% NaN records, F_switch=1', ...
-                           G, K, n, r);
-      job.data = {W, S, R, rr, F, 1};
-      job.call = @(fn, d) {fn(d{:})};
-      job.octave = @(d) {tally_octave(d{1}, d{2}, d{3}, d{4}, F, true)};
-      job.octave_code = 'records side by side, one matrix product per class';
-      job.exact = false;
-      job.plugin = 'tally_pairs_full';
+      job = bench_job (shape, scale);
+    case 'tally_pairs_full/a'
+      job = tally_job ('tally_pairs_full', max (2, round (2000 * scale)), 20, 12, 6, 4);
+    case 'tally_pairs_full/b'
+      job = tally_job ('tally_pairs_full', max (2, round (200 * scale)), 20, 40, 20, 5);
     case 'fold_links_full/huge'
       job.sizes = 'fold_links_full (zeros (2, 0), [2^31 - 1; 0]): no links, huge counts';
       job.data = {zeros(2, 0), [2^31 - 1; 0]};
@@ -322,19 +306,10 @@ for s = 1:numel (shapes)
   results{end+1} = res;
 end
 
-folder = fileparts (out_file);
-if ~isempty (folder) && ~exist (folder, 'dir')
-  mkdir (folder);
-end
 summary = struct ('tool', 'octave_fresh', 'octave_version', OCTAVE_VERSION, 'scale', scale, ...
                   'processes', processes, 'calls', calls);
 summary.shapes = results;
-fid = fopen (out_file, 'w');
-if fid < 0
-  error ('octave_fresh: cannot write %s', out_file);
-end
-fputs (fid, jsonencode (summary));
-fclose (fid);
+write_json (out_file, summary);
 fprintf ('Results written to %s\n', out_file);
 if failed
   exit (1);
