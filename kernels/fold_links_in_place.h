@@ -170,8 +170,8 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
             if (i + kAhead < in.n_index)
                 for (int32_t p = start[k + kAhead]; p < start[k + kAhead + 1]; ++p) {
                     const double* const link = links.column(order[s].at[static_cast<size_t>(p)]);
-                    __builtin_prefetch(link);
-                    __builtin_prefetch(link + links.rows - 1);
+                    TABLEFOLD_PREFETCH(link);
+                    TABLEFOLD_PREFETCH(link + links.rows - 1);
                 }
             const int32_t reserved = in.count(s, i) - (start[k + 1] - start[k]);
             if (s == by_first && V::last_in_output2)

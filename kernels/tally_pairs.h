@@ -226,7 +226,7 @@ struct Inputs {
 };
 
 template <class V, class Io>
-__attribute__((noinline)) Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
+TABLEFOLD_NOINLINE Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
                                                   const DoubleMatrix& tally, Io& io) {
     LaneTerms adder(plan, tally, in.n - 1);
     return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
@@ -242,12 +242,13 @@ Status run(const Inputs& in, const DoubleMatrix& tally, Io& io, Isa isa = isa_fo
     PairPlan plan;
     if (!plan.build(in.R, in.W.rows, in.r))
         return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
-#if defined(IEEE_DISPATCH)
-    if (isa != Isa::generic) {
+#if defined(TALLY_VECTOR_PATHS)
+    const IsaPath& path = isa_path(isa);
+    if (path.record != nullptr) {
         // Its layouts take about 120 kB: the heap, not the host's stack.
         const std::unique_ptr<VectorPlan> vp(new (std::nothrow) VectorPlan);
         if (vp) {
-            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, isa);
+            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, path);
             return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
         }
     }
