@@ -157,6 +157,10 @@ OUTPUT_CASES = [
 
 # Cases that cannot exist on Windows, where the --windows run leaves them out.
 POSIX_ONLY = {
+    "file 1 unreadable": "a folder does not open as a file",
+    "file 2 unreadable": "a folder does not open as a file",
+    "no reader, OK": "no SIGPIPE: a write to a pipe without reader fails",
+    "no reader, difference": "no SIGPIPE: a write to a pipe without reader fails",
 }
 
 

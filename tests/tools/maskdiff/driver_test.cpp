@@ -9,8 +9,12 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,16 +25,36 @@ struct Result {
     int status;
 };
 
-// Runs the comparison with the report captured in memory.
+// A report stream whose bytes are read back when it closes: a temporary
+// file (binary on every platform).
+class Report {
+  public:
+    Report() : file_(std::tmpfile()) {}
+    ~Report() {
+        if (file_) std::fclose(file_);
+    }
+    std::FILE* stream() const { return file_; }
+    std::string close() {
+        std::string text;
+        std::fflush(file_);
+        std::rewind(file_);
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;)
+            text.append(chunk, n);
+        std::fclose(file_);
+        file_ = nullptr;
+        return text;
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+// Runs the comparison with the report captured.
 Result compare(const maskdiff::Input& in1, const maskdiff::Input& in2) {
-    char* buf = nullptr;
-    std::size_t size = 0;
-    std::FILE* report = open_memstream(&buf, &size);
-    const int status = maskdiff::compare(in1, in2, report);
-    std::fclose(report);
-    Result r{std::string(buf, size), status};
-    std::free(buf);
-    return r;
+    Report report;
+    const int status = maskdiff::compare(in1, in2, report.stream());
+    return Result{report.close(), status};
 }
 
 Result compare_memory(const std::string& a, const std::string& b) {
@@ -349,15 +373,11 @@ TEST(MaskdiffCompare, BadPatternItemEndsTheComparison) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testing::internal::CaptureStderr();
-        char* buf = nullptr;
-        std::size_t size = 0;
-        std::FILE* report = open_memstream(&buf, &size);
+        Report report;
         const int status = maskdiff::compare(maskdiff::memory_input(c.file1.data(), c.file1.size()),
                                              maskdiff::memory_input(c.file2.data(), c.file2.size()),
-                                             report, table, 2);
-        std::fclose(report);
-        const std::string got(buf, size);
-        std::free(buf);
+                                             report.stream(), table, 2);
+        const std::string got = report.close();
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
         EXPECT_EQ(got, c.report);
         EXPECT_EQ(status, 1);
@@ -382,7 +402,16 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+#if defined(_WIN32)
+        // No device is ever full there: a stream open for reading refuses writes.
+        char name[L_tmpnam];
+        ASSERT_NE(std::tmpnam(name), nullptr);
+        std::fclose(std::fopen(name, "wb"));
+        std::FILE* full = std::fopen(name, "rb");
+        std::remove(name); // gone once closed
+#else
         std::FILE* full = std::fopen("/dev/full", "w");
+#endif
         ASSERT_NE(full, nullptr);
         testing::internal::CaptureStderr();
         const int status =
@@ -396,7 +425,14 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
 
 // An input that opens but cannot be read is an error, not an end of file.
 TEST(MaskdiffCompare, UnreadableInputIsAnError) {
+#if defined(_WIN32)
+    // A folder does not open as a file there: a file open for writing only.
+    char name[L_tmpnam];
+    ASSERT_NE(std::tmpnam(name), nullptr);
+    const int dir = _open(name, _O_WRONLY | _O_CREAT | _O_BINARY, 0600);
+#else
     const int dir = open(".", O_RDONLY);
+#endif
     ASSERT_GE(dir, 0);
     const std::string text = "a\n";
     for (int file = 1; file <= 2; ++file) {
@@ -410,7 +446,12 @@ TEST(MaskdiffCompare, UnreadableInputIsAnError) {
         EXPECT_EQ(r.report, "");
         EXPECT_EQ(r.status, 1);
     }
+#if defined(_WIN32)
+    _close(dir);
+    std::remove(name);
+#else
     close(dir);
+#endif
 }
 
 } // namespace
