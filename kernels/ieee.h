@@ -118,8 +118,9 @@ inline int64_t to_bits(double x) {
 
 // r = a op b as x86-64 gives it: a NaN operand passes on, the left one
 // first, quieted; a NaN created from numbers is 0xfff8000000000000.
+// Called only for a NaN result (rare), so that the check below is all a
+// result that is a number costs, off the dependency chain of a sum.
 inline double as_x86_64(double r, double a, double b) {
-    if (__builtin_expect(r == r, 1)) return r;
     if (a != a) return from_bits(to_bits(a) | kQuiet);
     if (b != b) return from_bits(to_bits(b) | kQuiet);
     return from_bits(kCreatedNaN);
@@ -130,6 +131,15 @@ inline Lanes as_x86_64(Lanes r, Lanes a, Lanes b) {
     const LaneBits nan = (number_a & nan_b) | (~number_a & ((LaneBits)a | kQuietLanes));
     return (Lanes)((number_r & (LaneBits)r) | (~number_r & nan));
 }
+inline bool is_nan(double r) {
+    return __builtin_expect(r != r, 0);
+}
+// Whether a lane is NaN: their NaN-passing maximum is NaN.
+inline bool is_nan(Lanes r) {
+    double m;
+    asm("fmaxp %d0, %1.2d" : "=w"(m) : "w"(r));
+    return __builtin_expect(m != m, 0);
+}
 
 // The NEON path of the pair tallies (tally_pairs_vector.h) computes on
 // Lanes: NEON is part of every aarch64 processor.
@@ -138,27 +148,27 @@ inline Lanes as_x86_64(Lanes r, Lanes a, Lanes b) {
 inline double add(double a, double b) {
     double r;
     asm("fadd %d0, %d1, %d2" : "=w"(r) : "w"(a), "w"(b));
-    return as_x86_64(r, a, b);
+    return is_nan(r) ? as_x86_64(r, a, b) : r;
 }
 inline double sub(double a, double b) {
     double r;
     asm("fsub %d0, %d1, %d2" : "=w"(r) : "w"(a), "w"(b));
-    return as_x86_64(r, a, b);
+    return is_nan(r) ? as_x86_64(r, a, b) : r;
 }
 inline double mul(double a, double b) {
     double r;
     asm("fmul %d0, %d1, %d2" : "=w"(r) : "w"(a), "w"(b));
-    return as_x86_64(r, a, b);
+    return is_nan(r) ? as_x86_64(r, a, b) : r;
 }
 inline Lanes add(Lanes a, Lanes b) {
     Lanes r;
     asm("fadd %0.2d, %1.2d, %2.2d" : "=w"(r) : "w"(a), "w"(b));
-    return as_x86_64(r, a, b);
+    return is_nan(r) ? as_x86_64(r, a, b) : r;
 }
 inline Lanes mul(Lanes a, Lanes b) {
     Lanes r;
     asm("fmul %0.2d, %1.2d, %2.2d" : "=w"(r) : "w"(a), "w"(b));
-    return as_x86_64(r, a, b);
+    return is_nan(r) ? as_x86_64(r, a, b) : r;
 }
 
 #endif

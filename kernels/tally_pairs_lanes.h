@@ -54,6 +54,7 @@ TALLY_LANES_TARGET inline void column_block(double* t, const double* x, int32_t 
     val[kVec - 1] = load_part(x + kLanes * (kVec - 1), live);
     for (int32_t p = 0; p < count; ++p) {
         const V wv = splat(w[p]);
+        TABLEFOLD_UNROLL
         for (int v = 0; v < kVec; ++v)
             acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
     }
@@ -145,6 +146,7 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, cons
         V wv[kWeightRegisters];
         for (int v = 0; v < kWeightRegisters; ++v)
             wv[v] = step_weights(w + 4 * s, v);
+        TABLEFOLD_UNROLL
         for (int v = 0; v < kVec; ++v)
             acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
     }
@@ -156,6 +158,7 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, cons
             wv[v] = step_weights(w + 4 * s, v);
             taken[v] = pairs[v] > static_cast<int64_t>(s);
         }
+        TABLEFOLD_UNROLL
         for (int v = 0; v < kVec; ++v) {
             const Mask term = (Mask)ieee::mul(wv[v % kWeightRegisters], val[v]);
             const Mask t = taken[v % kWeightRegisters];
