@@ -11,7 +11,8 @@
 #define KERNELS_COMPILER_H
 
 #if !defined(__GNUC__)
-#error "tablefold builds with GCC or Clang only: its kernels pin the operand order of every floating-point operation with GNU inline assembly, and no other compiler offers a way to do so here."
+#error                                                                                             \
+    "tablefold builds with GCC or Clang only: its kernels pin the operand order of every floating-point operation with GNU inline assembly, and no other compiler offers a way to do so here."
 #endif
 
 // The processors whose instructions ieee.h knows. Elsewhere the order of an
@@ -21,7 +22,8 @@
 #elif defined(__aarch64__)
 #define TABLEFOLD_AARCH64 1
 #else
-#error "tablefold builds for x86-64 and aarch64 only: kernels/ieee.h pins the operand order of additions and multiplications with their instructions, and on this processor plain a + b could be compiled either way round, changing which NaN a result passes on."
+#error                                                                                             \
+    "tablefold builds for x86-64 and aarch64 only: kernels/ieee.h pins the operand order of additions and multiplications with their instructions, and on this processor plain a + b could be compiled either way round, changing which NaN a result passes on."
 #endif
 
 #define TABLEFOLD_NOINLINE __attribute__((noinline))

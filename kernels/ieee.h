@@ -100,8 +100,8 @@ IEEE_AVX512 inline Lanes8 mul(Lanes8 a, Lanes8 b) {
 // 64-bit masks, all ones where a comparison holds.
 typedef int64_t LaneBits __attribute__((vector_size(16)));
 
-constexpr int64_t kQuiet = 0x0008000000000000;           // a NaN's quiet bit
-constexpr int64_t kCreatedNaN = -0x0008000000000000;     // 0xfff8000000000000
+constexpr int64_t kQuiet = 0x0008000000000000;       // a NaN's quiet bit
+constexpr int64_t kCreatedNaN = -0x0008000000000000; // 0xfff8000000000000
 constexpr LaneBits kQuietLanes = {kQuiet, kQuiet};
 constexpr LaneBits kCreatedLanes = {kCreatedNaN, kCreatedNaN};
 
@@ -116,11 +116,12 @@ inline int64_t to_bits(double x) {
     return bits;
 }
 
-// r = a op b as x86-64 gives it: a NaN operand passes on, the left one
-// first, quieted; a NaN created from numbers is 0xfff8000000000000.
-// Called only for a NaN result (rare), so that the check below is all a
-// result that is a number costs, off the dependency chain of a sum.
-inline double as_x86_64(double r, double a, double b) {
+// The NaN result r of a op b as x86-64 gives it: a NaN operand passes on,
+// the left one first, quieted; a NaN created from numbers is
+// 0xfff8000000000000. (Lanes that are numbers keep their value.) Only a NaN
+// result comes here, so that the check of the result below is all that a
+// number costs, and it sits off the dependency chain of a sum.
+inline double as_x86_64(double, double a, double b) {
     if (a != a) return from_bits(to_bits(a) | kQuiet);
     if (b != b) return from_bits(to_bits(b) | kQuiet);
     return from_bits(kCreatedNaN);

@@ -227,7 +227,7 @@ struct Inputs {
 
 template <class V, class Io>
 TABLEFOLD_NOINLINE Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
-                                                  const DoubleMatrix& tally, Io& io) {
+                                           const DoubleMatrix& tally, Io& io) {
     LaneTerms adder(plan, tally, in.n - 1);
     return tally_planned<V>(plan, adder, in.W, in.F, tally, io);
 }

@@ -100,8 +100,8 @@ uint64_t hash_of_calls() {
     const emu::Plugin& align = support::plugin("align_series");
     for (int round = 0; round < 300; ++round) {
         random_inputs::AlignCase c = random_inputs::align(rng);
-        const ArrayPtr in[4] = {list_of(c.in[0], rng), list_of(c.in[1], rng),
-                                list_of(c.in[2], rng), list_of(c.in[3], rng)};
+        const ArrayPtr in[4] = {list_of(c.in[0], rng), list_of(c.in[1], rng), list_of(c.in[2], rng),
+                                list_of(c.in[3], rng)};
         h.call(align.call(4, {in[0].get(), in[1].get(), in[2].get(), in[3].get()}));
     }
     for (int round = 0; round < 600; ++round) {
@@ -128,7 +128,8 @@ uint64_t hash_of_calls() {
         const ArrayPtr F_switch = emu::scalar(in.F_switch);
         h.call(support::plugin("tally_pairs_full")
                    .call(1, {W.get(), list.get(), R.get(), r.get(), F.get(), F_switch.get()}));
-        h.call(support::plugin("tally_pairs_masked").call(1, {W.get(), list.get(), R.get(), r.get()}));
+        h.call(
+            support::plugin("tally_pairs_masked").call(1, {W.get(), list.get(), R.get(), r.get()}));
     }
     return h.value;
 }
@@ -147,7 +148,8 @@ void set_path(const char* name) {
 bool processor_runs(tally_pairs::Isa isa) {
 #if defined(__x86_64__)
     unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & (1u << 27))) return isa == tally_pairs::Isa::generic;
+    if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & (1u << 27)))
+        return isa == tally_pairs::Isa::generic;
     unsigned saved, high;
     asm("xgetbv" : "=a"(saved), "=d"(high) : "c"(0));
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return isa == tally_pairs::Isa::generic;
