@@ -173,15 +173,6 @@ namespace tally_pairs {
 using ieee::Lanes4;
 using ieee::Lanes8;
 
-IEEE_AVX2 inline Lanes4 load4(const double* p) {
-    Lanes4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-IEEE_AVX2 inline void store4(double* p, Lanes4 v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
 namespace avx2_lanes {
 IEEE_AVX2 inline Lanes4 splat(double x) {
     return (Lanes4)_mm256_set1_pd(x);
@@ -194,9 +185,6 @@ IEEE_AVX2 inline Lanes4 load_part(const double* p, int32_t live) {
 }
 IEEE_AVX2 inline void store_part(double* p, Lanes4 v, int32_t live) {
     _mm256_maskstore_pd(p, first_lanes(live), (__m256d)v);
-}
-IEEE_AVX2 inline Lanes4 repeat4(const double* p) {
-    return load4(p);
 }
 } // namespace avx2_lanes
 namespace avx512_lanes {
@@ -270,7 +258,8 @@ IEEE_AVX512 inline __m512d lookup(const Table16& t, const uint16_t* k) {
 IEEE_AVX2 inline void weights_by_four(VectorPlan& vp, const double* wd) {
     GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
     for (int32_t j = 0; j < vp.length; j += 4)
-        store4(vp.weight + j, ieee::mul(load4(vp.first + j), load4(vp.weight + j)));
+        avx2_lanes::store(vp.weight + j, ieee::mul(avx2_lanes::load(vp.first + j),
+                                                   avx2_lanes::load(vp.weight + j)));
 }
 
 // The same eight at a time, the second factors permuted from registers as

@@ -12,6 +12,7 @@
 #include <vector>
 #if defined(_WIN32)
 #include <io.h>
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
@@ -25,11 +26,33 @@ struct Result {
     int status;
 };
 
-// A report stream whose bytes are read back when it closes: a temporary
-// file (binary on every platform).
+// A scratch file, open for writing and reading in binary mode, and its name.
+// On Windows the C runtime's tmpfile() creates its files in the root of the
+// drive and fails now and then there: the files go to the folder TEMP names.
+#if defined(_WIN32)
+std::string scratch_name() {
+    static int count = 0;
+    const char* const folder = std::getenv("TEMP");
+    return std::string(folder ? folder : ".") + "\\maskdiff-test-" +
+           std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+}
+std::FILE* scratch_file() {
+    const std::string name = scratch_name();
+    std::FILE* f = std::fopen(name.c_str(), "w+bD"); // D: removed once closed
+    return f;
+}
+#else
+std::FILE* scratch_file() {
+    return std::tmpfile();
+}
+#endif
+
+// A report stream whose bytes are read back when it closes.
 class Report {
   public:
-    Report() : file_(std::tmpfile()) {}
+    Report() : file_(scratch_file()) {
+        if (!file_) std::abort();
+    }
     ~Report() {
         if (file_) std::fclose(file_);
     }
@@ -65,7 +88,8 @@ Result compare_memory(const std::string& a, const std::string& b) {
 // A temporary file holding `text`, read through its descriptor from the start.
 class TempFile {
   public:
-    explicit TempFile(const std::string& text) : file_(std::tmpfile()) {
+    explicit TempFile(const std::string& text) : file_(scratch_file()) {
+        if (!file_) std::abort();
         std::fwrite(text.data(), 1, text.size(), file_);
         std::fflush(file_);
         lseek(fileno(file_), 0, SEEK_SET);
@@ -404,11 +428,9 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
         SCOPED_TRACE(c.name);
 #if defined(_WIN32)
         // No device is ever full there: a stream open for reading refuses writes.
-        char name[L_tmpnam];
-        ASSERT_NE(std::tmpnam(name), nullptr);
-        std::fclose(std::fopen(name, "wb"));
-        std::FILE* full = std::fopen(name, "rb");
-        std::remove(name); // gone once closed
+        const std::string name = scratch_name();
+        std::fclose(std::fopen(name.c_str(), "wb"));
+        std::FILE* full = std::fopen(name.c_str(), "rbD"); // D: removed once closed
 #else
         std::FILE* full = std::fopen("/dev/full", "w");
 #endif
@@ -427,9 +449,8 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
 TEST(MaskdiffCompare, UnreadableInputIsAnError) {
 #if defined(_WIN32)
     // A folder does not open as a file there: a file open for writing only.
-    char name[L_tmpnam];
-    ASSERT_NE(std::tmpnam(name), nullptr);
-    const int dir = _open(name, _O_WRONLY | _O_CREAT | _O_BINARY, 0600);
+    const std::string name = scratch_name();
+    const int dir = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_TEMPORARY | _O_BINARY, 0600);
 #else
     const int dir = open(".", O_RDONLY);
 #endif
@@ -448,7 +469,6 @@ TEST(MaskdiffCompare, UnreadableInputIsAnError) {
     }
 #if defined(_WIN32)
     _close(dir);
-    std::remove(name);
 #else
     close(dir);
 #endif
