@@ -104,7 +104,7 @@ inline mxArray* mxCreateNumericMatrix_700(int rows, int cols, mxClassID cls, mxC
 
 // The plug-in's one export. The linker's version script keeps every other
 // symbol local; this makes mexFunction visible even under -fvisibility=hidden.
-#define MEX_ENTRY extern "C" __attribute__((visibility("default"))) void
+#define MEX_ENTRY extern "C" TABLEFOLD_EXPORT void
 
 namespace mexhost {
 

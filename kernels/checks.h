@@ -29,6 +29,8 @@
 #ifndef KERNELS_CHECKS_H
 #define KERNELS_CHECKS_H
 
+#include "compiler.h"
+
 #include <cmath>
 #include <cstdarg>
 #include <cstddef>
@@ -134,7 +136,7 @@ inline Fault fixed(const char* message) {
 // A refusal of the caller's input, "<plugin>:<reason>" with a formatted
 // message that names inputs, entries, links and records from 1.
 inline Fault reject(const char* plugin, const char* reason, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
+    TABLEFOLD_PRINTF(3, 4);
 
 inline Fault reject(const char* plugin, const char* reason, const char* format, ...) {
     Fault f;

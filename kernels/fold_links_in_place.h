@@ -137,8 +137,8 @@ inline void fetch_ahead(const DoubleMatrix& links, const LinkOrder& order, int32
     if (i + kAhead >= n_index) return;
     for (const int32_t* j = links_from(order, i + kAhead); j != links_to(order, i + kAhead); ++j) {
         const double* const link = links.column(*j);
-        __builtin_prefetch(link);
-        __builtin_prefetch(link + links.rows - 1);
+        TABLEFOLD_PREFETCH(link);
+        TABLEFOLD_PREFETCH(link + links.rows - 1);
     }
 }
 

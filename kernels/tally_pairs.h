@@ -259,8 +259,8 @@ inline int64_t record_work(const PairPlan& plan, int32_t value_rows) {
 }
 
 template <class V, class Io>
-__attribute__((noinline)) Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
-                                                  const DoubleMatrix& tally, Io& io) {
+TABLEFOLD_NOINLINE Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
+                                           const DoubleMatrix& tally, Io& io) {
     LaneTerms adder(plan, tally, in.n - 1);
     return tally_planned<V>(plan, adder, in.W, in.F, tally, io, record_work(plan, in.n - 1));
 }
@@ -269,12 +269,13 @@ __attribute__((noinline)) Status planned_on_lanes(const PairPlan& plan, const In
 template <class V, class Io>
 Status run_planned(const PairPlan& plan, const Inputs& in, const DoubleMatrix& tally, Io& io,
                    Isa isa) {
-#if defined(IEEE_DISPATCH)
-    if (isa != Isa::generic) {
+#if defined(TALLY_VECTOR_PATHS)
+    const IsaPath& path = isa_path(isa);
+    if (path.record != nullptr) {
         // Its layouts take about 120 kB: the heap, not the host's stack.
         const std::unique_ptr<VectorPlan> vp(new (std::nothrow) VectorPlan);
         if (vp) {
-            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, isa);
+            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, path);
             return tally_planned<V>(plan, adder, in.W, in.F, tally, io,
                                     record_work(plan, in.n - 1));
         }
@@ -383,7 +384,7 @@ template <class Io> struct TileIo {
 // tile's plan and its adder's layouts.
 struct TileScratch {
     PairPlan part;
-#if defined(IEEE_DISPATCH)
+#if defined(TALLY_VECTOR_PATHS)
     VectorPlan vector;
 #endif
     std::optional<LaneTerms> lanes;
@@ -391,18 +392,19 @@ struct TileScratch {
 
 // One tile of variant V on the path `isa`, into the call's tally.
 template <class V, class Io>
-__attribute__((noinline)) Status run_tile(const PairPlan& plan, const Tile& t, const Inputs& in,
-                                          const DoubleMatrix& tally, Io& io, Isa isa,
-                                          TileScratch& scratch) {
+TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const Inputs& in,
+                                   const DoubleMatrix& tally, Io& io, Isa isa,
+                                   TileScratch& scratch) {
     PairPlan& part = scratch.part;
     select_columns(plan, t.c0, t.c1, part);
     const DoubleMatrix rows{tally.data + t.i0, tally.rows, tally.cols};
     const int32_t value_rows = t.i1 - t.i0;
     const bool nan_terms = t.i1 == in.n - 1;
     const int64_t cost = record_work(part, value_rows);
-#if defined(IEEE_DISPATCH)
-    if (isa != Isa::generic) {
-        VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, isa);
+#if defined(TALLY_VECTOR_PATHS)
+    const IsaPath& path = isa_path(isa);
+    if (path.record != nullptr) {
+        VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, path);
         return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
     }
 #else

@@ -1,15 +1,16 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // The terms of a value record on one vector path of tally_pairs_vector.h,
-// written once for any register width. That header includes this file once
-// per path, after defining
+// written once for registers of two, four or eight doubles. That header
+// includes this file once per path, after defining
 //   TALLY_LANES_NS      the path's namespace,
 //   TALLY_LANES_TARGET  the attributes of its functions (target, inlining),
-//   TALLY_LANES_TYPE    its register: four or eight doubles,
-// and, in that namespace, `splat(x)`: x in every lane, `repeat4(p)`: the
-// four doubles at p, repeated to fill a register, and `load_part(p, live)`,
+//   TALLY_LANES_TYPE    its register: two, four or eight doubles,
+// and, in that namespace, `splat(x)`: x in every lane, `load_part(p, live)`,
 // `store_part(p, v, live)`: the first `live` lanes from or to p, touching no
-// memory past them (the other lanes load as 0). Every term is formed and added with the
-// helpers of ieee.h, one IEEE operation each, the element's own value on the left.
+// memory past them (the other lanes load as 0), and for eight lanes
+// `repeat4(p)`: the four doubles at p, repeated to fill a register. Every
+// term is formed and added with the helpers of ieee.h, one IEEE operation
+// each, the element's own value on the left.
 #if !defined(TALLY_LANES_NS) || !defined(TALLY_LANES_TARGET) || !defined(TALLY_LANES_TYPE)
 #error "tally_pairs_lanes.h is included by tally_pairs_vector.h, once per vector path"
 #endif
@@ -20,8 +21,14 @@ namespace TALLY_LANES_NS {
 using V = TALLY_LANES_TYPE;
 typedef int64_t Mask __attribute__((vector_size(sizeof(V))));
 constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
-// By columns a register holds kLanes / 4 rows of a group's four columns.
-constexpr int kRowsPerVector = kLanes / 4;
+static_assert(kLanes == 2 || kLanes == 4 || kLanes == 8,
+              "a vector path of the pair tallies holds two, four or eight doubles per register");
+// By columns a group's accumulators lie row by row, four columns a row:
+// register v holds positions [kLanes * v, kLanes * (v + 1)) of that layout,
+// so lane l is column (kLanes * v + l) % 4 of row (kLanes * v + l) / 4. The
+// weights of a step repeat every four lanes: with fewer than four lanes per
+// register, consecutive registers take consecutive parts of them.
+constexpr int kWeightRegisters = kLanes < 4 ? 4 / kLanes : 1;
 
 TALLY_LANES_TARGET inline V load(const double* p) {
     V v;
@@ -47,6 +54,7 @@ TALLY_LANES_TARGET inline void column_block(double* t, const double* x, int32_t 
     val[kVec - 1] = load_part(x + kLanes * (kVec - 1), live);
     for (int32_t p = 0; p < count; ++p) {
         const V wv = splat(w[p]);
+        TABLEFOLD_UNROLL
         for (int v = 0; v < kVec; ++v)
             acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
     }
@@ -96,6 +104,17 @@ TALLY_LANES_TARGET inline void by_rows(double* t, const double* x, int32_t rows,
     }
 }
 
+// The weights of a step for register v of a group laid out by columns (a
+// template, so that paths of fewer lanes need no repeat4).
+template <class Weights> TALLY_LANES_TARGET inline V step_weights(Weights w, int v) {
+    if constexpr (kLanes > 4) {
+        static_cast<void>(v);
+        return repeat4(w);
+    } else {
+        return load(w + (kLanes * v) % 4);
+    }
+}
+
 // A group laid out by columns: acc holds its rows x 4 accumulators
 // row-major (rows padded to a whole register), w its weights step by step;
 // in steps [full, steps) a column without a pair there takes -0.0.
@@ -103,36 +122,47 @@ template <int kRows>
 TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, const double* w,
                                           const VectorPlan::Segment& seg,
                                           const int32_t (&count)[4]) {
-    constexpr int kVec = (kRows + kRowsPerVector - 1) / kRowsPerVector;
+    constexpr int kVec = (4 * kRows + kLanes - 1) / kLanes;
     V acc[kVec];
     V val[kVec];
-    int64_t lane_pairs[kLanes]; // each lane's column's pairs
-    for (int l = 0; l < kLanes; ++l)
-        lane_pairs[l] = count[l % 4];
-    Mask pairs;
-    std::memcpy(&pairs, lane_pairs, sizeof pairs);
+    Mask pairs[kWeightRegisters]; // each lane's column's pairs
+    for (int v = 0; v < kWeightRegisters; ++v) {
+        int64_t lane_pairs[kLanes];
+        for (int l = 0; l < kLanes; ++l)
+            lane_pairs[l] = count[(kLanes * v + l) % 4];
+        std::memcpy(&pairs[v], lane_pairs, sizeof pairs[v]);
+    }
     for (int v = 0; v < kVec; ++v) {
         acc[v] = load(acc_mem + kLanes * v);
         double lane_values[kLanes];
         for (int l = 0; l < kLanes; ++l) {
-            const int row = v * kRowsPerVector + l / 4;
+            const int row = (kLanes * v + l) / 4;
             lane_values[l] = row < kRows ? x[row] : 0.0;
         }
         val[v] = load(lane_values);
     }
     int32_t s = 0;
     for (; s < seg.full; ++s) {
-        const V wv = repeat4(w + 4 * s);
+        V wv[kWeightRegisters];
+        for (int v = 0; v < kWeightRegisters; ++v)
+            wv[v] = step_weights(w + 4 * s, v);
+        TABLEFOLD_UNROLL
         for (int v = 0; v < kVec; ++v)
-            acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
+            acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
     }
     const Mask minus_zero = (Mask)splat(-0.0);
     for (; s < seg.steps; ++s) {
-        const V wv = repeat4(w + 4 * s);
-        const Mask taken = pairs > static_cast<int64_t>(s);
+        V wv[kWeightRegisters];
+        Mask taken[kWeightRegisters];
+        for (int v = 0; v < kWeightRegisters; ++v) {
+            wv[v] = step_weights(w + 4 * s, v);
+            taken[v] = pairs[v] > static_cast<int64_t>(s);
+        }
+        TABLEFOLD_UNROLL
         for (int v = 0; v < kVec; ++v) {
-            const Mask term = (Mask)ieee::mul(wv, val[v]);
-            acc[v] = ieee::add(acc[v], (V)((term & taken) | (minus_zero & ~taken)));
+            const Mask term = (Mask)ieee::mul(wv[v % kWeightRegisters], val[v]);
+            const Mask t = taken[v % kWeightRegisters];
+            acc[v] = ieee::add(acc[v], (V)((term & t) | (minus_zero & ~t)));
         }
     }
     for (int v = 0; v < kVec; ++v)

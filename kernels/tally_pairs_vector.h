@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: BSD-3-Clause
-// The pair tally's wide adders: AVX2 and AVX-512 code in one build, chosen
-// per call by what the processor runs (run-time dispatch, no build flag), so
-// that one plug-in serves every x86-64 machine.
+// The pair tally's vector adders and the table of its code paths. On x86-64
+// the AVX2 and AVX-512 paths are in one build, chosen per call by what the
+// processor runs (run-time dispatch, no build flag), so that one plug-in
+// serves every x86-64 machine; on aarch64 the NEON path, which every such
+// processor runs. All paths share one layout code (tally_pairs_lanes.h).
 //
 // Every tally element still takes its terms one by one, in plan order, each
 // formed as weight * value and added at once (ieee.h): a vector instruction
@@ -21,8 +23,8 @@
 //               NaN included.
 //
 // Per value record the weights W(k1, g) * W(k2, d) of all pairs are formed
-// first, in the layout's order: four at a time from factors loaded one by
-// one, or on AVX-512 with K <= 16 eight at a time from factors permuted out
+// first, in the layout's order: two (NEON) or four (AVX2) at a time from
+// factors loaded one by one, or on AVX-512 with K <= 16 eight at a time from factors permuted out
 // of two registers that hold W(:, g) and W(:, d). The W(k1, g) are gathered
 // once per entry.
 #ifndef KERNELS_TALLY_PAIRS_VECTOR_H
@@ -40,62 +42,14 @@
 #include <immintrin.h>
 #endif
 
+#if defined(IEEE_DISPATCH) || defined(IEEE_NEON)
+#define TALLY_VECTOR_PATHS 1
+#endif
+
 namespace tally_pairs {
 
-// The code paths of the value records' terms.
-enum class Isa { generic = 0, avx2 = 1, avx512 = 2 };
-
-inline const char* isa_name(Isa isa) {
-    return isa == Isa::avx512 ? "avx512" : isa == Isa::avx2 ? "avx2" : "generic";
-}
-
-// The widest path this processor and its operating system run.
-inline Isa isa_supported() {
-#if defined(IEEE_DISPATCH)
-    __builtin_cpu_init();
-    if (!__builtin_cpu_supports("avx2")) return Isa::generic;
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl")) return Isa::avx512;
-    return Isa::avx2;
-#else
-    return Isa::generic;
-#endif
-}
-
-// The path of a call: the widest supported, or a narrower one that
-// TABLEFOLD_ISA names ("generic", "avx2", "avx512"), to compare paths or to
-// rule one out. A name the processor cannot run, or an unknown one, leaves
-// the widest.
-inline Isa isa_for_call() {
-    const Isa best = isa_supported();
-    const char* const asked = std::getenv("TABLEFOLD_ISA");
-    if (asked == nullptr) return best;
-    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512})
-        if (std::strcmp(asked, isa_name(isa)) == 0)
-            return static_cast<int>(isa) < static_cast<int>(best) ? isa : best;
-    return best;
-}
-
-// Whether `name` is one of the paths' names, a value TABLEFOLD_ISA may take
-// (for reports: isa_for_call ignores any other).
-inline bool isa_known(const char* name) {
-    for (Isa isa : {Isa::generic, Isa::avx2, Isa::avx512})
-        if (std::strcmp(name, isa_name(isa)) == 0) return true;
-    return false;
-}
-
-#if defined(IEEE_DISPATCH)
-
-using ieee::Lanes4;
-using ieee::Lanes8;
-
-IEEE_AVX2 inline Lanes4 load4(const double* p) {
-    Lanes4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-IEEE_AVX2 inline void store4(double* p, Lanes4 v) {
-    std::memcpy(p, &v, sizeof v);
-}
+// The code paths of the value records' terms, as the table below lists them.
+enum class Isa { generic = 0, avx2 = 1, avx512 = 2, neon = 3 };
 
 // A plan's pairs in the vector layouts (see the top of this file), built
 // once per call. It lives on the heap (tally_planned's caller owns it).
@@ -137,8 +91,8 @@ struct VectorPlan {
     // addition waits for the one before.
     static int32_t at_least_two(int32_t registers) { return registers < 2 ? 2 : registers; }
 
-    // Lays the plan out for registers of `lanes` doubles (4 or 8): a group
-    // of columns goes by columns when that takes fewer register steps.
+    // Lays the plan out for registers of `lanes` doubles (2, 4 or 8): a
+    // group of columns goes by columns when that takes fewer register steps.
     void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows,
                int32_t lanes_per_register) {
         rows = value_rows;
@@ -147,9 +101,9 @@ struct VectorPlan {
         segments = 0;
         int32_t extra = 0; // empty steps laid out so far
         int32_t groups = 0;
-        const int32_t rows_per_register = lanes_per_register / 4;
         const int32_t by_rows_registers = (rows + lanes_per_register - 1) / lanes_per_register;
-        const int32_t by_columns_registers = (rows + rows_per_register - 1) / rows_per_register;
+        const int32_t by_columns_registers =
+            (4 * rows + lanes_per_register - 1) / lanes_per_register;
         std::memset(cross, 0, sizeof cross);
         for (int32_t c = 0; c < plan.columns; c += 4) {
             const int32_t lanes = plan.columns - c < 4 ? plan.columns - c : 4;
@@ -204,6 +158,21 @@ struct VectorPlan {
     }
 };
 
+// The first factors W(k1, g) of an entry, loaded one by one.
+inline void gather_first(VectorPlan& vp, const double* wg) {
+    for (int32_t j = 0; j < vp.length; ++j)
+        vp.first[j] = wg[vp.k1[j]];
+}
+
+} // namespace tally_pairs
+
+#if defined(IEEE_DISPATCH)
+
+namespace tally_pairs {
+
+using ieee::Lanes4;
+using ieee::Lanes8;
+
 namespace avx2_lanes {
 IEEE_AVX2 inline Lanes4 splat(double x) {
     return (Lanes4)_mm256_set1_pd(x);
@@ -216,9 +185,6 @@ IEEE_AVX2 inline Lanes4 load_part(const double* p, int32_t live) {
 }
 IEEE_AVX2 inline void store_part(double* p, Lanes4 v, int32_t live) {
     _mm256_maskstore_pd(p, first_lanes(live), (__m256d)v);
-}
-IEEE_AVX2 inline Lanes4 repeat4(const double* p) {
-    return load4(p);
 }
 } // namespace avx2_lanes
 namespace avx512_lanes {
@@ -292,7 +258,8 @@ IEEE_AVX512 inline __m512d lookup(const Table16& t, const uint16_t* k) {
 IEEE_AVX2 inline void weights_by_four(VectorPlan& vp, const double* wd) {
     GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
     for (int32_t j = 0; j < vp.length; j += 4)
-        store4(vp.weight + j, ieee::mul(load4(vp.first + j), load4(vp.weight + j)));
+        avx2_lanes::store(vp.weight + j, ieee::mul(avx2_lanes::load(vp.first + j),
+                                                   avx2_lanes::load(vp.weight + j)));
 }
 
 // The same eight at a time, the second factors permuted from registers as
@@ -311,14 +278,14 @@ IEEE_AVX512 inline void weights_by_eight(VectorPlan& vp, const double* wd) {
     }
 }
 
-__attribute__((target("avx2"), noinline)) inline void
+TABLEFOLD_NOINLINE __attribute__((target("avx2"))) inline void
 vector_record_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
                    const double* wd, const double* x) {
     weights_by_four(vp, wd);
     avx2_lanes::terms(vp, plan, tally, x);
 }
 
-__attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
+TABLEFOLD_NOINLINE __attribute__((target("avx2,avx512f,avx512vl"))) inline void
 vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
                      const double* wd, const double* x) {
     weights_by_eight(vp, wd);
@@ -326,7 +293,7 @@ vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& t
 }
 
 // The first factors W(k1, g) of an entry, by permutes (K <= 16) or one by one.
-__attribute__((target("avx2,avx512f,avx512vl"), noinline)) inline void
+TABLEFOLD_NOINLINE __attribute__((target("avx2,avx512f,avx512vl"))) inline void
 vector_entry_avx512(VectorPlan& vp, const double* wg) {
     if (vp.K > 16) {
         GatherLoads::gather(vp.k1, wg, vp.K, vp.first, vp.length);
@@ -337,33 +304,180 @@ vector_entry_avx512(VectorPlan& vp, const double* wg) {
         _mm512_storeu_pd(vp.first + j, lookup(first_factors, vp.k1 + j));
 }
 
-// The adder of a planned tally on the AVX2 or AVX-512 path (see
-// tally_planned): gathers the first factors once per entry, then takes each
-// value record, and writes the groups' accumulators back at the end.
+// Whether the processor and its operating system run a path's instructions.
+inline bool runs_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+inline bool runs_avx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+           __builtin_cpu_supports("avx512vl");
+}
+
+} // namespace tally_pairs
+
+#endif // IEEE_DISPATCH
+
+#if defined(IEEE_NEON)
+
+namespace tally_pairs {
+namespace neon_lanes {
+using ieee::Lanes;
+IEEE_NEON inline Lanes splat(double x) {
+    return Lanes{x, x};
+}
+IEEE_NEON inline Lanes load_part(const double* p, int32_t live) {
+    return Lanes{p[0], live > 1 ? p[1] : 0.0};
+}
+IEEE_NEON inline void store_part(double* p, Lanes v, int32_t live) {
+    p[0] = v[0];
+    if (live > 1) p[1] = v[1];
+}
+} // namespace neon_lanes
+} // namespace tally_pairs
+
+#define TALLY_LANES_NS neon_lanes
+#define TALLY_LANES_TARGET IEEE_NEON
+#define TALLY_LANES_TYPE ieee::Lanes
+#include "tally_pairs_lanes.h"
+#undef TALLY_LANES_NS
+#undef TALLY_LANES_TARGET
+#undef TALLY_LANES_TYPE
+
+namespace tally_pairs {
+
+// weight[j] = first[j] * W(k2[j], d), two at a time.
+TABLEFOLD_NOINLINE inline void vector_record_neon(VectorPlan& vp, const PairPlan& plan,
+                                                  const DoubleMatrix& tally, const double* wd,
+                                                  const double* x) {
+    for (int32_t j = 0; j < vp.length; ++j)
+        vp.weight[j] = wd[vp.k2[j]];
+    for (int32_t j = 0; j < vp.length; j += 2)
+        store_lanes(vp.weight + j, ieee::mul(load_lanes(vp.first + j), load_lanes(vp.weight + j)));
+    neon_lanes::terms(vp, plan, tally, x);
+}
+
+} // namespace tally_pairs
+
+#endif // IEEE_NEON
+
+namespace tally_pairs {
+
+// ---- The table of code paths -----------------------------------------------
+//
+// Every path this build holds, narrowest first: its name (as TABLEFOLD_ISA
+// names it), the processor features it needs, the doubles per register, the
+// test whether the processor runs it (none: every processor of this
+// architecture does) and its functions (none for the generic path, whose
+// adder is LaneTerms). The tests are made once per process; a call takes
+// one path for all its records.
+struct IsaPath {
+    Isa isa;
+    const char* name;
+    const char* needs;
+    int lanes;
+    bool (*runs)();
+    void (*entry)(VectorPlan& vp, const double* wg);
+    void (*record)(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
+                   const double* wd, const double* x);
+};
+
+inline constexpr IsaPath kIsaPaths[] = {
+    {Isa::generic, "generic", "", 2, nullptr, nullptr, nullptr},
+#if defined(IEEE_DISPATCH)
+    {Isa::avx2, "avx2", "avx2", 4, runs_avx2, gather_first, vector_record_avx2},
+    {Isa::avx512, "avx512", "avx2 avx512f avx512vl", 8, runs_avx512, vector_entry_avx512,
+     vector_record_avx512},
+#endif
+#if defined(IEEE_NEON)
+    {Isa::neon, "neon", "asimd", 2, nullptr, gather_first, vector_record_neon},
+#endif
+};
+inline constexpr int kIsaPathCount = static_cast<int>(sizeof kIsaPaths / sizeof kIsaPaths[0]);
+
+// Bit i: this processor runs kIsaPaths[i]; probed at the first call of the
+// process.
+inline unsigned isa_runs() {
+    static const unsigned runs = [] {
+        unsigned bits = 0;
+        for (int i = 0; i < kIsaPathCount; ++i)
+            if (kIsaPaths[i].runs == nullptr || kIsaPaths[i].runs()) bits |= 1u << i;
+        return bits;
+    }();
+    return runs;
+}
+
+inline const IsaPath& isa_path(Isa isa) {
+    for (const IsaPath& path : kIsaPaths)
+        if (path.isa == isa) return path;
+    return kIsaPaths[0];
+}
+
+inline const char* isa_name(Isa isa) {
+    switch (isa) {
+    case Isa::avx2:
+        return "avx2";
+    case Isa::avx512:
+        return "avx512";
+    case Isa::neon:
+        return "neon";
+    default:
+        return "generic";
+    }
+}
+
+// The widest path this processor and its operating system run.
+inline Isa isa_supported() {
+    const unsigned runs = isa_runs();
+    Isa widest = Isa::generic;
+    for (int i = 0; i < kIsaPathCount; ++i)
+        if (runs & (1u << i)) widest = kIsaPaths[i].isa;
+    return widest;
+}
+
+// The path of a call: the widest supported, or another one the processor
+// runs that TABLEFOLD_ISA names ("generic", "avx2", "avx512", "neon"), to
+// compare paths or to rule one out. A name the processor cannot run, or an
+// unknown one, leaves the widest. The variable is read at every call.
+inline Isa isa_for_call() {
+    const Isa best = isa_supported();
+    const char* const asked = std::getenv("TABLEFOLD_ISA");
+    if (asked == nullptr) return best;
+    const unsigned runs = isa_runs();
+    for (int i = 0; i < kIsaPathCount; ++i)
+        if ((runs & (1u << i)) && std::strcmp(asked, kIsaPaths[i].name) == 0)
+            return kIsaPaths[i].isa;
+    return best;
+}
+
+// Whether `name` names a path of this build, a value TABLEFOLD_ISA may take
+// (for reports: isa_for_call ignores any other).
+inline bool isa_known(const char* name) {
+    for (const IsaPath& path : kIsaPaths)
+        if (std::strcmp(name, path.name) == 0) return true;
+    return false;
+}
+
+#if defined(TALLY_VECTOR_PATHS)
+
+// The adder of a planned tally on a vector path (see tally_planned): takes
+// the first factors once per entry, then each value record, and writes the
+// groups' accumulators back at the end.
 struct VectorTerms {
     VectorPlan& vp;
     const PairPlan& plan;
     const DoubleMatrix& tally;
-    Isa isa;
+    const IsaPath& path;
 
     VectorTerms(VectorPlan& vector_plan, const PairPlan& pair_plan, const DoubleMatrix& t,
-                int32_t rows, int32_t K, Isa path)
-        : vp(vector_plan), plan(pair_plan), tally(t), isa(path) {
-        vp.build(plan, rows, K, isa == Isa::avx512 ? 8 : 4);
+                int32_t rows, int32_t K, const IsaPath& isa_path)
+        : vp(vector_plan), plan(pair_plan), tally(t), path(isa_path) {
+        vp.build(plan, rows, K, path.lanes);
         vp.exchange<false>(plan, tally);
     }
-    void entry(const double* wg) {
-        if (isa == Isa::avx512)
-            vector_entry_avx512(vp, wg);
-        else
-            GatherLoads::gather(vp.k1, wg, vp.K, vp.first, vp.length);
-    }
-    void record(const double* wd, const double* x) {
-        if (isa == Isa::avx512)
-            vector_record_avx512(vp, plan, tally, wd, x);
-        else
-            vector_record_avx2(vp, plan, tally, wd, x);
-    }
+    void entry(const double* wg) { path.entry(vp, wg); }
+    void record(const double* wd, const double* x) { path.record(vp, plan, tally, wd, x); }
     void finish() { vp.exchange<true>(plan, tally); }
 };
 

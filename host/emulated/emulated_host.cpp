@@ -2,7 +2,15 @@
 // The emulated host. See emulated_host.h for what it checks.
 #include "emulated_host.h"
 
+#if defined(_WIN32)
+#define WIN32_LEAN_AND_MEAN
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <cmath>
 #include <cstdarg>
@@ -308,23 +316,6 @@ void mark(mxArray* a, const std::string& where) {
 // ---- C entry points ----------------------------------------------------------
 
 extern "C" {
-
-void mexErrMsgTxt(const char* message) {
-    trace(std::string("mexErrMsgTxt(\"") + (message ? message : "") + "\")");
-    throw emu::HostError{"", message ? message : ""};
-}
-
-void mexErrMsgIdAndTxt(const char* id, const char* format, ...) {
-    char buffer[4096] = "";
-    if (format) {
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(buffer, sizeof buffer, format, args);
-        va_end(args);
-    }
-    trace(std::string("mexErrMsgIdAndTxt(") + (id ? id : "") + ",\"" + buffer + "\")");
-    throw emu::HostError{id ? id : "", buffer};
-}
 
 double* mxGetPr(const mxArray* a) {
     live(a, "mxGetPr");
@@ -683,6 +674,29 @@ std::string describe(const mxArray* a) {
     return t;
 }
 
+// Loading a plug-in file and finding its entry, as the host does: a DLL on
+// Windows (its host functions imported from libmx.dll and libmex.dll, which
+// the emulated host is), a shared object elsewhere.
+#if defined(_WIN32)
+Plugin::Plugin(const std::string& path) {
+    const HMODULE module = LoadLibraryA(path.c_str());
+    if (!module)
+        throw std::runtime_error("cannot load plug-in: " + path + " (error " +
+                                 std::to_string(GetLastError()) + ")");
+    const FARPROC sym = GetProcAddress(module, "mexFunction");
+    if (!sym) {
+        FreeLibrary(module);
+        throw std::runtime_error("plug-in " + path + " has no mexFunction");
+    }
+    handle_ = module;
+    entry_ = reinterpret_cast<void (*)(int, mxArray**, int, const mxArray**)>(
+        reinterpret_cast<void (*)()>(sym));
+}
+
+Plugin::~Plugin() {
+    if (handle_) FreeLibrary(static_cast<HMODULE>(handle_));
+}
+#else
 Plugin::Plugin(const std::string& path) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
@@ -696,6 +710,12 @@ Plugin::Plugin(const std::string& path) {
 
 Plugin::~Plugin() {
     if (handle_) dlclose(handle_);
+}
+#endif
+
+void error_call(const std::string& traced, const std::string& id, const std::string& message) {
+    trace(traced);
+    throw HostError{id, message};
 }
 
 CallResult Plugin::call(int nlhs, const std::vector<const mxArray*>& inputs, int slots,

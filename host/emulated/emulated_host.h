@@ -31,6 +31,11 @@ struct HostError {
     std::string message;
 };
 
+// The host's error calls (mexErrMsgTxt, mexErrMsgIdAndTxt, which live apart,
+// in libmex on Windows): records `traced` and throws HostError.
+[[noreturn]] void error_call(const std::string& traced, const std::string& id,
+                             const std::string& message);
+
 // Frees an array that the harness (not a plug-in) owns, with its entries.
 struct ArrayDeleter {
     void operator()(mxArray* a) const;

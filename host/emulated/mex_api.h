@@ -34,7 +34,13 @@ typedef enum {
 
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
+// Exported from the emulated host's libraries: default visibility on ELF;
+// on Windows their link exports every function of their own objects.
+#if defined(_WIN32)
+#define MEXHOST_EXPORT
+#else
 #define MEXHOST_EXPORT __attribute__((visibility("default")))
+#endif
 
 MEXHOST_EXPORT void mexErrMsgTxt(const char* message);
 MEXHOST_EXPORT void mexErrMsgIdAndTxt(const char* id, const char* format, ...)

@@ -7,9 +7,49 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace {
+
+// Every byte is read and written as it is: on Windows the files and the
+// standard streams are switched to binary mode, where text mode would read
+// CR LF as LF and Ctrl-Z as the end of a file, and write LF as CR LF.
+#if defined(_WIN32)
+constexpr int kStdin = 0;
+constexpr int kStderr = 2;
+void binary_streams() {
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+}
+int open_file(const char* name) {
+    return ::_open(name, _O_RDONLY | _O_BINARY);
+}
+// The lowest free descriptor above the standard ones, holding what fd does.
+int move_up(int fd) {
+    int moved = ::_dup(fd);
+    if (moved >= 0 && moved <= kStderr) {
+        const int higher = move_up(moved);
+        ::_close(moved);
+        moved = higher;
+    }
+    return moved;
+}
+#else
+constexpr int kStdin = STDIN_FILENO;
+constexpr int kStderr = STDERR_FILENO;
+void binary_streams() {}
+int open_file(const char* name) {
+    return ::open(name, O_RDONLY);
+}
+int move_up(int fd) {
+    return ::fcntl(fd, F_DUPFD, kStderr + 1);
+}
+#endif
 
 // Opens an operand for reading: "-" (exactly) is standard input. Returns -1 on
 // failure.
@@ -21,11 +61,15 @@ namespace {
 // above them, so a closed standard input stays closed and reading "-" fails
 // as a read error of that operand.
 int open_operand(const char* name) {
-    if (std::strcmp(name, "-") == 0) return STDIN_FILENO;
-    const int fd = ::open(name, O_RDONLY);
-    if (fd < 0 || fd > STDERR_FILENO) return fd;
-    const int moved = ::fcntl(fd, F_DUPFD, STDERR_FILENO + 1);
+    if (std::strcmp(name, "-") == 0) return kStdin;
+    const int fd = open_file(name);
+    if (fd < 0 || fd > kStderr) return fd;
+    const int moved = move_up(fd);
+#if defined(_WIN32)
+    ::_close(fd);
+#else
     ::close(fd);
+#endif
     return moved;
 }
 
@@ -56,6 +100,7 @@ int print(const char* first, const char* second) {
 } // namespace
 
 int main(int argc, char** argv) {
+    binary_streams();
     // Options only as the one argument: with two operands, "--help" and
     // "--version" are file names like any other.
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) return print(kUsage, kHelp);

@@ -9,8 +9,13 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -21,16 +26,58 @@ struct Result {
     int status;
 };
 
-// Runs the comparison with the report captured in memory.
+// A scratch file, open for writing and reading in binary mode, and its name.
+// On Windows the C runtime's tmpfile() creates its files in the root of the
+// drive and fails now and then there: the files go to the folder TEMP names.
+#if defined(_WIN32)
+std::string scratch_name() {
+    static int count = 0;
+    const char* const folder = std::getenv("TEMP");
+    return std::string(folder ? folder : ".") + "\\maskdiff-test-" +
+           std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+}
+std::FILE* scratch_file() {
+    const std::string name = scratch_name();
+    std::FILE* f = std::fopen(name.c_str(), "w+bD"); // D: removed once closed
+    return f;
+}
+#else
+std::FILE* scratch_file() {
+    return std::tmpfile();
+}
+#endif
+
+// A report stream whose bytes are read back when it closes.
+class Report {
+  public:
+    Report() : file_(scratch_file()) {
+        if (!file_) std::abort();
+    }
+    ~Report() {
+        if (file_) std::fclose(file_);
+    }
+    std::FILE* stream() const { return file_; }
+    std::string close() {
+        std::string text;
+        std::fflush(file_);
+        std::rewind(file_);
+        char chunk[4096];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;)
+            text.append(chunk, n);
+        std::fclose(file_);
+        file_ = nullptr;
+        return text;
+    }
+
+  private:
+    std::FILE* file_;
+};
+
+// Runs the comparison with the report captured.
 Result compare(const maskdiff::Input& in1, const maskdiff::Input& in2) {
-    char* buf = nullptr;
-    std::size_t size = 0;
-    std::FILE* report = open_memstream(&buf, &size);
-    const int status = maskdiff::compare(in1, in2, report);
-    std::fclose(report);
-    Result r{std::string(buf, size), status};
-    std::free(buf);
-    return r;
+    Report report;
+    const int status = maskdiff::compare(in1, in2, report.stream());
+    return Result{report.close(), status};
 }
 
 Result compare_memory(const std::string& a, const std::string& b) {
@@ -41,7 +88,8 @@ Result compare_memory(const std::string& a, const std::string& b) {
 // A temporary file holding `text`, read through its descriptor from the start.
 class TempFile {
   public:
-    explicit TempFile(const std::string& text) : file_(std::tmpfile()) {
+    explicit TempFile(const std::string& text) : file_(scratch_file()) {
+        if (!file_) std::abort();
         std::fwrite(text.data(), 1, text.size(), file_);
         std::fflush(file_);
         lseek(fileno(file_), 0, SEEK_SET);
@@ -349,15 +397,11 @@ TEST(MaskdiffCompare, BadPatternItemEndsTheComparison) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         testing::internal::CaptureStderr();
-        char* buf = nullptr;
-        std::size_t size = 0;
-        std::FILE* report = open_memstream(&buf, &size);
+        Report report;
         const int status = maskdiff::compare(maskdiff::memory_input(c.file1.data(), c.file1.size()),
                                              maskdiff::memory_input(c.file2.data(), c.file2.size()),
-                                             report, table, 2);
-        std::fclose(report);
-        const std::string got(buf, size);
-        std::free(buf);
+                                             report.stream(), table, 2);
+        const std::string got = report.close();
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.message);
         EXPECT_EQ(got, c.report);
         EXPECT_EQ(status, 1);
@@ -382,7 +426,14 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+#if defined(_WIN32)
+        // No device is ever full there: a stream open for reading refuses writes.
+        const std::string name = scratch_name();
+        std::fclose(std::fopen(name.c_str(), "wb"));
+        std::FILE* full = std::fopen(name.c_str(), "rbD"); // D: removed once closed
+#else
         std::FILE* full = std::fopen("/dev/full", "w");
+#endif
         ASSERT_NE(full, nullptr);
         testing::internal::CaptureStderr();
         const int status =
@@ -396,7 +447,13 @@ TEST(MaskdiffCompare, UnwritableReportFails) {
 
 // An input that opens but cannot be read is an error, not an end of file.
 TEST(MaskdiffCompare, UnreadableInputIsAnError) {
+#if defined(_WIN32)
+    // A folder does not open as a file there: a file open for writing only.
+    const std::string name = scratch_name();
+    const int dir = _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_TEMPORARY | _O_BINARY, 0600);
+#else
     const int dir = open(".", O_RDONLY);
+#endif
     ASSERT_GE(dir, 0);
     const std::string text = "a\n";
     for (int file = 1; file <= 2; ++file) {
@@ -410,7 +467,11 @@ TEST(MaskdiffCompare, UnreadableInputIsAnError) {
         EXPECT_EQ(r.report, "");
         EXPECT_EQ(r.status, 1);
     }
+#if defined(_WIN32)
+    _close(dir);
+#else
     close(dir);
+#endif
 }
 
 } // namespace
