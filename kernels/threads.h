@@ -278,7 +278,7 @@ template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), 
     };
     try {
         if (threads > 1) {
-            const detail::BlockSignals blocked;
+            [[maybe_unused]] const detail::BlockSignals blocked;
             for (int slot = 1; slot < threads; ++slot) {
                 {
                     const std::lock_guard<std::mutex> lock(mutex);
