@@ -101,13 +101,13 @@ inline void file_into(double* dst, int32_t partner, const double* link, int32_t 
 // and first-end bucket a (a and b its ends, truncated). The ends must already
 // be known to lie in 1..N; the room left in each bucket is checked here,
 // before anything of the link is written.
-template <class V, class Io>
+template <class Variant, class Io>
 Overflow file_links(const DoubleMatrix& links, int32_t* pairs, Io& io) {
     const int32_t bucket_rows = links.rows - 1;
     for (int32_t j = 0; j < links.cols; ++j) {
         checks::poll_at<checks::kPollEvery * 16>(io, j);
         const double* link = links.column(j);
-        if (V::skip_nan_links && io.is_nan(link[2])) continue;
+        if (Variant::skip_nan_links && io.is_nan(link[2])) continue;
         const int32_t a = static_cast<int32_t>(link[0]) - 1;
         const int32_t b = static_cast<int32_t>(link[1]) - 1;
         const DoubleMatrix second = io.filing(by_second, b);
@@ -185,9 +185,9 @@ template <bool kLast, class Io> void fold_list(Side side, int32_t n_index, Io& i
 
 // Folds both bucket lists, once every link is filed: the second-end buckets
 // into by_second, then the first-end buckets into by_first.
-template <class V, class Io> void fold(int32_t n_index, Io& io) {
+template <class Variant, class Io> void fold(int32_t n_index, Io& io) {
     fold_list<false>(by_second, n_index, io);
-    fold_list<V::last_in_output2>(by_first, n_index, io);
+    fold_list<Variant::last_in_output2>(by_first, n_index, io);
 }
 
 // The inputs as the kernel reads them.
@@ -201,27 +201,27 @@ struct Inputs {
     }
 };
 
-// The whole fold of variant V, once the buckets exist: files every link,
+// The whole fold of `Variant`, once the buckets exist: files every link,
 // then folds both lists unless a bucket had no room. Returns where filing
 // stopped (link -1 when every link was filed and both outputs are written);
 // the caller then frees its scratch and reports an overflow.
-template <class V, class Io> Overflow run(const Inputs& in, Io& io) {
-    const Overflow stop = file_links<V>(in.links, io.counters(), io);
-    if (stop.link < 0) fold<V>(in.n_index, io);
+template <class Variant, class Io> Overflow run(const Inputs& in, Io& io) {
+    const Overflow stop = file_links<Variant>(in.links, io.counters(), io);
+    if (stop.link < 0) fold<Variant>(in.n_index, io);
     return stop;
 }
 
 // ---- Input checks ------------------------------------------------------------
 
 // Checks of the values: counts and link ends.
-template <class V>
+template <class Variant>
 checks::Fault check_values(const DoubleMatrix& links, const double* counts, int32_t count_rows,
                            int32_t n_index) {
-    const char* name = V::name;
-    if (links.rows < V::least_rows)
+    const char* name = Variant::name;
+    if (links.rows < Variant::least_rows)
         return checks::reject(
             name, "linkRows", "The link matrix has %d %s, but every link needs at least %s",
-            links.rows, checks::plural(links.rows, "row", "rows"), V::least_rows_text);
+            links.rows, checks::plural(links.rows, "row", "rows"), Variant::least_rows_text);
     if (count_rows != 2)
         return checks::reject(name, "countRows",
                               "The count matrix has %d %s, but needs exactly 2 (row 1: links "
@@ -269,7 +269,7 @@ checks::Fault check_values(const DoubleMatrix& links, const double* counts, int3
     const int32_t v = links.rows;
     const double* link = links.data;
     for (int32_t j = 0; j < links.cols; ++j, link += v) {
-        if (V::skip_nan_links && link[2] != link[2]) continue;
+        if (Variant::skip_nan_links && link[2] != link[2]) continue;
         const bool first_ok = link[0] >= 1.0 && link[0] < past_last;
         const bool second_ok = link[1] >= 1.0 && link[1] < past_last;
         if (!(first_ok && second_ok)) {
@@ -287,15 +287,15 @@ checks::Fault check_values(const DoubleMatrix& links, const double* counts, int3
 // Every test before anything is created, in the order the callers rely on:
 // the argument counts, the kinds of both inputs, their data and sizes (input
 // 2's first), then the values. Fills `in`.
-template <class V, class A>
+template <class Variant, class A>
 checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* args, Inputs& in) {
     if (nrhs != 2) return checks::fixed(checks::kInputCount);
     if (nlhs != 2) return checks::fixed(checks::kOutputCount);
     if (!checks::plain_matrix(h.kind(args[0])))
-        return checks::reject(V::name, "notDouble",
+        return checks::reject(Variant::name, "notDouble",
                               "Input 1 (the link matrix) must be a real double matrix");
     if (!checks::plain_matrix(h.kind(args[1])))
-        return checks::reject(V::name, "notDouble",
+        return checks::reject(Variant::name, "notDouble",
                               "Input 2 (the count matrix) must be a real double matrix");
 
     double* const link_data = h.data(args[0]);
@@ -306,12 +306,12 @@ checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* args
     const auto link_dims = h.dims(args[0]);
     in.links = DoubleMatrix{link_data, link_dims[0], link_dims[1]};
     in.bucket_rows = in.links.rows - 1;
-    return check_values<V>(in.links, in.counts, count_rows, in.n_index);
+    return check_values<Variant>(in.links, in.counts, count_rows, in.n_index);
 }
 
 // The message of a bucket that received more links than its count allows.
-template <class V> checks::Fault overflow_fault(const Overflow& stop) {
-    return checks::reject(V::name, "bucketOverflow",
+template <class Variant> checks::Fault overflow_fault(const Overflow& stop) {
+    return checks::reject(Variant::name, "bucketOverflow",
                           "Link %d: more links have %s end %d than row %d of the count matrix "
                           "allows for it (%d)",
                           stop.link + 1, stop.second_end ? "second" : "first", stop.index + 1,

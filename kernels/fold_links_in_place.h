@@ -9,9 +9,11 @@
 // index's links from the link matrix through that order. What a bucket
 // holds beyond its links (columns its count reserves but no link fills:
 // partner 0, values 0) never opens an output column; after a bucket's links
-// such columns merge into the column opened last, adding +0.0 (which turns
-// a -0 into +0) or, where the last values are kept, overwriting the values
-// with zeros. Both are applied once, since a second time changes nothing.
+// such columns merge into the column opened last: where the last values are
+// kept they overwrite its values with zeros (applied once, since a second
+// time changes nothing); where values are summed they add zeros to a sum
+// that starts at +0, which changes no bit (a sum from +0 is never -0, and
+// adding zero keeps a NaN's payload), so nothing is done for them.
 //
 // The kernel reaches its outputs through an `io` policy (OutputIo below):
 //   bool is_nan(double x)   the NaN test of a link's row 3;
@@ -110,15 +112,9 @@ void fold_into(const DoubleMatrix& links, Side s, const int32_t* first, const in
                 open[r] = ieee::add(open[r], link[r + 1]);
         }
     }
-    if (reserved > 0 && open) {
-        if (kLast) {
-            for (int32_t r = 1; r < rows; ++r)
-                open[r] = 0.0;
-        } else {
-            for (int32_t r = 1; r < rows; ++r)
-                open[r] = ieee::add(open[r], 0.0);
-        }
-    }
+    if (kLast && reserved > 0 && open)
+        for (int32_t r = 1; r < rows; ++r)
+            open[r] = 0.0;
 }
 
 // Index i's links on side s, first .. last - 1.
@@ -142,38 +138,38 @@ inline void fetch_ahead(const DoubleMatrix& links, const LinkOrder& order, int32
     }
 }
 
-// The fold of index i on side s of variant V into `out`.
-template <class V>
+// The fold of index i on side s of `Variant` into `out`.
+template <class Variant>
 void fold_index_into(const Inputs& in, Side s, int32_t i, const LinkOrder& order,
                      const DoubleMatrix& out) {
     const int32_t* const first = links_from(order, i);
     const int32_t* const last = links_to(order, i);
     const int32_t reserved = in.count(s, i) - static_cast<int32_t>(last - first);
-    if (s == by_first && V::last_in_output2)
+    if (s == by_first && Variant::last_in_output2)
         fold_into<true>(in.links, s, first, last, reserved, out);
     else
         fold_into<false>(in.links, s, first, last, reserved, out);
 }
 
-// Calls visit(j, a, b) for every link j that variant V takes, in link
+// Calls visit(j, a, b) for every link j that `Variant` takes, in link
 // order, with its ends a and b (truncated, from 0), until visit returns
 // false; polls through `poller` as filing does.
-template <class V, class Io, class Poller, class Visit>
+template <class Variant, class Io, class Poller, class Visit>
 void for_each_taken(const DoubleMatrix& links, const Io& io, const Poller& poller, Visit visit) {
     for (int32_t j = 0; j < links.cols; ++j) {
         checks::poll_at<checks::kPollEvery * 16>(poller, j);
         const double* link = links.column(j);
-        if (V::skip_nan_links && io.is_nan(link[2])) continue;
+        if (Variant::skip_nan_links && io.is_nan(link[2])) continue;
         if (!visit(j, static_cast<int32_t>(link[0]) - 1, static_cast<int32_t>(link[1]) - 1)) return;
     }
 }
 
-// Files and folds the checked inputs `in` of variant V: by_second, then
+// Files and folds the checked inputs `in` of `Variant`: by_second, then
 // by_first, as the bucket kernel does. A bucket that would receive more
 // links than its count ends the call before any output exists, at the link
 // where the bucket kernel's filing stops (the returned Overflow says which);
 // otherwise the returned Overflow's link is -1.
-template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
+template <class Variant, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
     const DoubleMatrix& links = in.links;
     const size_t n_index = static_cast<size_t>(in.n_index);
     LinkOrder order[2];
@@ -183,7 +179,7 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
         o.start.assign(n_index + 1, 0);
     int32_t taken = 0;
     Overflow stop{-1, 0, false, 0};
-    for_each_taken<V>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
+    for_each_taken<Variant>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
         int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
         int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
         if (f >= in.count(by_second, b))
@@ -208,7 +204,7 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
                                          order[by_second].start.end() - 1);
         std::vector<int32_t> next_first(order[by_first].start.begin(),
                                         order[by_first].start.end() - 1);
-        for_each_taken<V>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
+        for_each_taken<Variant>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
             order[by_second].at[static_cast<size_t>(next_second[static_cast<size_t>(b)]++)] = j;
             order[by_first].at[static_cast<size_t>(next_first[static_cast<size_t>(a)]++)] = j;
             return true;
@@ -221,7 +217,7 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
             fetch_ahead(links, order[s], i, in.n_index);
             const int32_t opened =
                 count_opened(links, s, links_from(order[s], i), links_to(order[s], i));
-            fold_index_into<V>(in, s, i, order[s], io.create(s, i, in.bucket_rows, opened));
+            fold_index_into<Variant>(in, s, i, order[s], io.create(s, i, in.bucket_rows, opened));
         }
     }
     return Overflow{-1, 0, false, 0};
@@ -240,7 +236,7 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
 // calling thread alone. `host_poll` is the host's poll on the calling
 // thread. Scratch: that of fold_in_place, four more counts per index, and a
 // little per thread.
-template <class V, class Io>
+template <class Variant, class Io>
 Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*host_poll)()) {
     const DoubleMatrix& links = in.links;
     const size_t n_index = static_cast<size_t>(in.n_index);
@@ -260,7 +256,7 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
         const int32_t past = lo(t + 1);
         auto mine = [&](int32_t i) { return i >= first && i < past; };
         Overflow& own = stop[static_cast<size_t>(t)];
-        for_each_taken<V>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
+        for_each_taken<Variant>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
             int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
             int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
             if (mine(b) && f >= in.count(by_second, b))
@@ -321,7 +317,7 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
                 order[s].start[static_cast<size_t>(i) + 1] = at;
             }
         }
-        for_each_taken<V>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
+        for_each_taken<Variant>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
             if (b >= first && b < past) file(by_second, b, a + 1, j);
             if (a >= first && a < past) file(by_first, a, b + 1, j);
             return true;
@@ -353,7 +349,7 @@ Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*ho
                 fetch_ahead(links, order[s], i, in.n_index);
                 const DoubleMatrix out =
                     io.output(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
-                fold_index_into<V>(in, s, i, order[s], out);
+                fold_index_into<Variant>(in, s, i, order[s], out);
             }
         }
     });

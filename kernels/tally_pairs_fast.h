@@ -3,14 +3,20 @@
 // R planned once per call, and the adders that hand a value record's terms
 // to the tally column by column.
 //
-// An adder is a type with
-//   static void add(const PairPlan& plan, const DoubleMatrix& tally,
-//                   const double* x, const double* weight, int32_t rows)
-// which adds, for every column of the plan and every row i < rows,
-// weight[p] * x[i] to tally(i, column) for the column's pairs p in plan
-// order, each term formed and added as one IEEE multiplication and one
-// addition (ieee.h), so that every element takes the same operations in the
-// same order as the loop nest gives it. tally_planned takes the adder as a
+// An adder is an object, built for one plan, one tally and the record's
+// value rows, with
+//   void entry(const double* wg)   takes the first factors W(k1, g) of the
+//                                  plan's pairs once per list entry g;
+//   void record(const double* wd, const double* x)
+//                                  forms every pair's weight W(k1, g) *
+//                                  W(k2, d), then adds weight[p] * x[i] to
+//                                  tally(i, column) for every column of the
+//                                  plan and every value row i, the column's
+//                                  pairs p in plan order;
+//   void finish()                  writes back what it still holds;
+// each term formed and added as one IEEE multiplication and one addition
+// (ieee.h), so that every element takes the same operations in the same
+// order as the loop nest gives it. tally_planned takes the adder as a
 // parameter: a call may run any adder the processor it runs on supports.
 #ifndef KERNELS_TALLY_PAIRS_FAST_H
 #define KERNELS_TALLY_PAIRS_FAST_H

@@ -66,12 +66,13 @@ class MexIo {
     int32_t* counters_;
 };
 
-// The whole MEX call of variant V: counts and checks, outputs, scratch,
+// The whole MEX call of `Variant`: counts and checks, outputs, scratch,
 // kernel, scratch destroyed, errors.
-template <class V> void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+template <class Variant>
+void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     mexhost::Access host;
     Inputs in;
-    mexhost::require(check_inputs<V>(host, nlhs, nrhs, prhs, in));
+    mexhost::require(check_inputs<Variant>(host, nlhs, nrhs, prhs, in));
     const int32_t n_index = in.n_index;
 
     mxArray* const outputs[2] = {plhs[0] = mxCreateCellMatrix_700(n_index, 1),
@@ -90,7 +91,7 @@ template <class V> void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxA
     int32_t* const counters = static_cast<int32_t*>(static_cast<void*>(mxGetPr(storage)));
 
     MexIo io(in, buckets, outputs, counters);
-    const Overflow stop = run<V>(in, io);
+    const Overflow stop = run<Variant>(in, io);
 
     mxDestroyArray(buckets[by_second]);
     mxDestroyArray(buckets[by_first]);
@@ -101,7 +102,7 @@ template <class V> void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxA
         plhs[1] = nullptr;
         mxDestroyArray(outputs[0]);
         mxDestroyArray(outputs[1]);
-        mexhost::report(overflow_fault<V>(stop));
+        mexhost::report(overflow_fault<Variant>(stop));
     }
 }
 

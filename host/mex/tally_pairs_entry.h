@@ -51,19 +51,20 @@ class MexIo {
     int32_t n_;
 };
 
-// The whole MEX call of variant V: counts and checks, the tally, kernel,
+// The whole MEX call of `Variant`: counts and checks, the tally, kernel,
 // errors. On an error the tally already stands in slot 1; the host discards
 // it.
-template <class V> void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+template <class Variant>
+void mex_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     mexhost::Access host;
     Inputs in;
-    mexhost::require(check_inputs<V>(host, nlhs, nrhs, prhs, in));
+    mexhost::require(check_inputs<Variant>(host, nlhs, nrhs, prhs, in));
 
     plhs[0] = mxCreateDoubleMatrix_700(in.rows, in.r, mxREAL);
     const DoubleMatrix out{mxGetPr(plhs[0]), in.rows, in.r};
 
-    MexIo io(prhs[1], V::nan_records ? prhs[5] : nullptr, in.n);
-    mexhost::require(status_fault<V>(run<V>(in, out, io)));
+    MexIo io(prhs[1], Variant::nan_records ? prhs[5] : nullptr, in.n);
+    mexhost::require(status_fault<Variant>(run<Variant>(in, out, io)));
 }
 
 } // namespace tally_pairs

@@ -24,14 +24,15 @@ template <class Io> octave_value_list finish(Io& io) {
     return out;
 }
 
-// The whole native call of variant V.
-template <class V> octave_value_list native_entry(const octave_value_list& args, int nargout) {
+// The whole native call of `Variant`.
+template <class Variant>
+octave_value_list native_entry(const octave_value_list& args, int nargout) {
     return native::guarded([&] {
-        native::Access h(V::name);
+        native::Access h(Variant::name);
         const native::Args a(args);
         Inputs in;
-        if (const checks::Fault f = check_inputs<V>(h, nargout, a.count(), a.get(), in))
-            native::report(V::name, f);
+        if (const checks::Fault f = check_inputs<Variant>(h, nargout, a.count(), a.get(), in))
+            native::report(Variant::name, f);
 
         // Work: every link filed and folded on both sides, when there are
         // enough links per index that it outweighs creating the outputs
@@ -42,13 +43,13 @@ template <class V> octave_value_list native_entry(const octave_value_list& args,
             native::threads_for_work(work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0);
         if (threads > 1) {
             ThreadedIo io(in);
-            const Overflow stop = fold_in_place_threaded<V>(in, io, threads, native::poll);
-            if (stop.link >= 0) native::report(V::name, overflow_fault<V>(stop));
+            const Overflow stop = fold_in_place_threaded<Variant>(in, io, threads, native::poll);
+            if (stop.link >= 0) native::report(Variant::name, overflow_fault<Variant>(stop));
             return finish(io);
         }
         NativeIo io(in);
-        const Overflow stop = fold_in_place<V>(in, io);
-        if (stop.link >= 0) native::report(V::name, overflow_fault<V>(stop));
+        const Overflow stop = fold_in_place<Variant>(in, io);
+        if (stop.link >= 0) native::report(Variant::name, overflow_fault<Variant>(stop));
         return finish(io);
     });
 }
