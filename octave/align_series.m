@@ -51,38 +51,18 @@
 %     o3{1}   % [1 2 3; 0.5 0 0.7]
 %     o4{1}   % [1 2 3; 0 0.9 0]
 %
-%   Threads: the native function runs a large call on all the processors
-%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
-%   read at each call; 1 runs every call on the calling thread), with the
-%   same results, bit for bit, for any number; the MEX file runs on one.
-%
-%   See also: fold_links_full, tally_pairs_full
+%   See also: fold_links_full, tally_pairs_full, tablefold
 
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = align_series (varargin)
-  % The help text, tests and demos of align_series. The function is the compiled
-  % plug-in, found before this file; this runs only where none is compiled
-  % for this Octave, and says how to get one.
-  here = fileparts (mfilename ('fullpath'));
-  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
-    how = sprintf ('run build_plugins in %s', here);
-  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
-    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
-  else
-    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
-  end
-  error ('align_series:notBuilt', 'align_series is not compiled for this Octave: %s', how);
+  % Runs only where no compiled align_series comes before this file.
+  not_compiled ('align_series');
 end
 
 %!test
-%! % The compiled align_series in the current folder, where there is one, is the one
-%! % called: pkg test runs these tests in each folder of the package, the MEX
-%! % builds' folder included.
-%! clear ('-f', 'align_series');
-%! if (exist (fullfile (pwd, 'align_series.oct'), 'file') || exist (fullfile (pwd, 'align_series.mex'), 'file'))
-%!   assert (fileparts (which ('align_series')), pwd);
-%! end
+%! name = 'align_series';  % the compiled function in this folder is the one called
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! in1 = {[1 3; 11 31]};

@@ -98,9 +98,14 @@ function build_plugins(outdir, kind, names)
     end
     fprintf ('built %s\n', name);
   end
-  % The rest of the toolbox folder: the demo, and the folder help where it
-  % has been written (Contents.m, tablefold.m).
+  % The rest of the toolbox folder: the help files' private functions, the
+  % demo, and the folder help where it has been written (Contents.m,
+  % tablefold.m).
   if ~strcmp (canonical (outdir), canonical (here))
+    if ~exist (fullfile (outdir, 'private'), 'dir')
+      mkdir (fullfile (outdir, 'private'));
+    end
+    copyfile (fullfile (here, 'private', '*.m'), fullfile (outdir, 'private'));
     extras = {'tablefold_demo.m', 'Contents.m', 'tablefold.m'};
     for k = 1:numel (extras)
       if exist (fullfile (here, extras{k}), 'file')

@@ -63,38 +63,18 @@
 %     COUNTS = [accumarray(fix (LINKS(2, TAKE))', 1, [N 1])'
 %               accumarray(fix (LINKS(1, TAKE))', 1, [N 1])'];
 %
-%   Threads: the native function runs a large call on all the processors
-%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
-%   read at each call; 1 runs every call on the calling thread), with the
-%   same results, bit for bit, for any number; the MEX file runs on one.
-%
-%   See also: fold_links_full
+%   See also: fold_links_full, tablefold
 
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = fold_links_masked (varargin)
-  % The help text, tests and demos of fold_links_masked. The function is the compiled
-  % plug-in, found before this file; this runs only where none is compiled
-  % for this Octave, and says how to get one.
-  here = fileparts (mfilename ('fullpath'));
-  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
-    how = sprintf ('run build_plugins in %s', here);
-  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
-    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
-  else
-    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
-  end
-  error ('fold_links_masked:notBuilt', 'fold_links_masked is not compiled for this Octave: %s', how);
+  % Runs only where no compiled fold_links_masked comes before this file.
+  not_compiled ('fold_links_masked');
 end
 
 %!test
-%! % The compiled fold_links_masked in the current folder, where there is one, is the one
-%! % called: pkg test runs these tests in each folder of the package, the MEX
-%! % builds' folder included.
-%! clear ('-f', 'fold_links_masked');
-%! if (exist (fullfile (pwd, 'fold_links_masked.oct'), 'file') || exist (fullfile (pwd, 'fold_links_masked.mex'), 'file'))
-%!   assert (fileparts (which ('fold_links_masked')), pwd);
-%! end
+%! name = 'fold_links_masked';  % the compiled function in this folder is the one called
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! links = [1 1 1 2; 2 2 2 1; 4 NaN 6 8];

@@ -17,6 +17,11 @@
 %   run on the calling thread alone). INFO = tablefold returns the same as a
 %   struct.
 %
+%   Threads: a native function runs a large call on all the processors the
+%   process may use, or on TABLEFOLD_THREADS of them (a whole number, read
+%   at each call; 1 runs every call on the calling thread), with the same
+%   results, bit for bit, for any number; a MEX file runs on one.
+%
 %   help NAME gives a function's inputs, outputs, errors and an example; in
 %   Octave, demo NAME runs its worked example and test NAME its tests;
 %   tablefold_demo runs them all on small examples.

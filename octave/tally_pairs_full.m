@@ -90,38 +90,18 @@
 %     tally_pairs_full (W, S_out, 1, 1, F, 1)   % [30; 42; -240]
 %     tally_pairs_full (W, S_out, 1, 1, F, 0)   % [30; 42; -6]
 %
-%   Threads: the native function runs a large call on all the processors
-%   the process may use, or on TABLEFOLD_THREADS of them (a whole number,
-%   read at each call; 1 runs every call on the calling thread), with the
-%   same results, bit for bit, for any number; the MEX file runs on one.
-%
-%   See also: tally_pairs_masked
+%   See also: tally_pairs_masked, tablefold
 
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = tally_pairs_full (varargin)
-  % The help text, tests and demos of tally_pairs_full. The function is the compiled
-  % plug-in, found before this file; this runs only where none is compiled
-  % for this Octave, and says how to get one.
-  here = fileparts (mfilename ('fullpath'));
-  if (exist (fullfile (here, 'build_plugins.m'), 'file'))
-    how = sprintf ('run build_plugins in %s', here);
-  elseif (exist (fullfile (here, 'tablefold_setup.m'), 'file'))
-    how = 'run tablefold_setup, which adds the compiled functions for this Octave';
-  else
-    how = 'install the tablefold package again (pkg install), or build the toolbox from source';
-  end
-  error ('tally_pairs_full:notBuilt', 'tally_pairs_full is not compiled for this Octave: %s', how);
+  % Runs only where no compiled tally_pairs_full comes before this file.
+  not_compiled ('tally_pairs_full');
 end
 
 %!test
-%! % The compiled tally_pairs_full in the current folder, where there is one, is the one
-%! % called: pkg test runs these tests in each folder of the package, the MEX
-%! % builds' folder included.
-%! clear ('-f', 'tally_pairs_full');
-%! if (exist (fullfile (pwd, 'tally_pairs_full.oct'), 'file') || exist (fullfile (pwd, 'tally_pairs_full.mex'), 'file'))
-%!   assert (fileparts (which ('tally_pairs_full')), pwd);
-%! end
+%! name = 'tally_pairs_full';  % the compiled function in this folder is the one called
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! W = [2 3];

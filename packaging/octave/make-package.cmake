@@ -39,6 +39,7 @@ foreach(plugin IN LISTS plugins)
   file(COPY ${SOURCE_DIR}/octave/${plugin}.m DESTINATION ${stage}/inst)
 endforeach()
 file(COPY ${SOURCE_DIR}/octave/${NAME}_demo.m ${SOURCE_DIR}/octave/${NAME}.m DESTINATION ${stage}/inst)
+file(COPY ${SOURCE_DIR}/octave/private DESTINATION ${stage}/inst)
 toolbox_write_contents(${stage}/inst/Contents.m ${listfile} ${SOURCE_DIR}/octave
                        ${NAME} ${VERSION} ${DATE})
 

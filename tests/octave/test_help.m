@@ -5,7 +5,8 @@
 % aside), and names only what the folder holds; `test NAME` runs the tests
 % beside it and they pass; `demo NAME` shows the worked example; `help
 % tablefold` lists every plug-in, `tablefold` reports the version, the
-% build and the tally path (its own tests pass); `lookfor` lists each
+% build and the tally path (its own tests pass); in the sources' folder,
+% where nothing is compiled, each help file says how to build; `lookfor` lists each
 % plug-in once. Compared with the help files of the sources, so the native
 % functions and the MEX files show the same text.
 
@@ -58,6 +59,17 @@
 %! unwind_protect
 %!   assert (tablefold ().version, v);
 %!   assert (! isempty (strfind (evalc ('help tablefold'), 'tally_pairs_masked')));
+%!   % nothing compiled there: each help file's fallback (private/) says how
+%!   for k = 1:numel (names)
+%!     clear ('-f', names{k});
+%!     err = [];
+%!     try
+%!       feval (names{k});
+%!     catch err
+%!     end
+%!     assert (err.identifier, [names{k} ':notBuilt']);
+%!     assert (regexp (err.message, ['^' names{k} ' is not compiled for this Octave: run build_plugins in /'], 'once'), 1);
+%!   end
 %! unwind_protect_cleanup
 %!   cd (old);
 %! end_unwind_protect
