@@ -30,13 +30,6 @@ reference::Table table(const std::vector<double>& keys, int rows, std::mt19937& 
     return t;
 }
 
-emu::ArrayPtr to_list(const std::vector<reference::Table>& ts) {
-    std::vector<emu::ArrayPtr> v;
-    for (const auto& t : ts)
-        v.push_back(emu::matrix(t.rows, t.cols, t.v));
-    return emu::cell_column(std::move(v));
-}
-
 const AlignData& data() {
     static AlignData d = [] {
         AlignData d;
@@ -55,10 +48,10 @@ const AlignData& data() {
             d.t3.push_back(table(k3, kE, rng));
             d.t4.push_back(table(k4, kE, rng));
         }
-        d.l1 = to_list(d.t1);
-        d.l2 = to_list(d.t2);
-        d.l3 = to_list(d.t3);
-        d.l4 = to_list(d.t4);
+        d.l1 = support::list_of(d.t1);
+        d.l2 = support::list_of(d.t2);
+        d.l3 = support::list_of(d.t3);
+        d.l4 = support::list_of(d.t4);
         const size_t merged = 3 * kKeys / 2;
         d.bytes = size_t(kEntries) * 8 *
                   (d.t1[0].v.size() + d.t2[0].v.size() + d.t3[0].v.size() + d.t4[0].v.size() +
@@ -76,12 +69,7 @@ void check_once() {
     const auto r = benchsupport::call_checked(benchsupport::plugin("align_series"), 4,
                                               {d.l1.get(), d.l2.get(), d.l3.get(), d.l4.get()});
     const auto want = reference::align_series(d.t1, d.t2, d.t3, d.t4, kV, kE, kEntries);
-    for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < kEntries; ++i) {
-            const auto& w = want.out[k][size_t(i)];
-            benchsupport::expect_same(emu::entries(r.outputs[size_t(k)].get())[size_t(i)], w.rows,
-                                      w.cols, w.v, "align_series output " + std::to_string(k + 1));
-        }
+    benchsupport::expect_reference("align_series", support::against_reference(r, want, kEntries));
 }
 
 void BM_align_series_plugin(benchmark::State& state) {

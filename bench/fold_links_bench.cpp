@@ -70,16 +70,7 @@ void check_once(bool masked) {
                                               {d.links_array.get(), counts_array(masked).get()});
     const auto want = reference::fold_links(
         d.links, kV, kLinks, masked ? d.counts_masked : d.counts_full, kIndices, masked);
-    const auto got1 = emu::entries(r.outputs[0].get());
-    const auto got2 = emu::entries(r.outputs[1].get());
-    for (int i = 0; i < kIndices; ++i) {
-        const auto& w1 = want.by_second[size_t(i)];
-        const auto& w2 = want.by_first[size_t(i)];
-        benchsupport::expect_same(got1[size_t(i)], w1.rows, w1.cols, w1.v,
-                                  std::string(name) + " output 1");
-        benchsupport::expect_same(got2[size_t(i)], w2.rows, w2.cols, w2.v,
-                                  std::string(name) + " output 2");
-    }
+    benchsupport::expect_reference(name, support::against_reference(r, want, kIndices));
 }
 
 void run_plugin(benchmark::State& state, bool masked) {

@@ -20,7 +20,7 @@ enum Shape { kShapeA, kShapeB };
 
 struct TallyData {
     reference::TallyInput in;
-    emu::ArrayPtr W, list, R, r, F, F_switch;
+    support::TallyArrays arrays;
     int64_t terms_full = 0;   // record-pair terms per call, NaN records included
     int64_t terms_masked = 0; // value records only
 };
@@ -69,15 +69,7 @@ TallyData build(int G, int records, int K, int n, int r, unsigned seed) {
         }
         in.records.push_back(std::move(e));
     }
-    std::vector<emu::ArrayPtr> entries;
-    for (const auto& e : in.records)
-        entries.push_back(emu::matrix(n, records, e));
-    d.W = emu::matrix(K, G, in.W);
-    d.list = emu::cell_column(std::move(entries));
-    d.R = emu::matrix(K, K, in.R);
-    d.r = emu::scalar(in.r);
-    d.F = emu::matrix(2, G, in.F);
-    d.F_switch = emu::scalar(in.F_switch);
+    d.arrays = support::arrays_of(in);
     d.terms_full = int64_t(G) * records * contributing;
     d.terms_masked = int64_t(G * records - nan_records) * contributing;
     return d;
@@ -87,12 +79,6 @@ const TallyData& data(Shape shape) {
     static TallyData a = build(2000, 20, 12, 6, 4, 11);
     static TallyData b = build(200, 20, 40, 20, 5, 12);
     return shape == kShapeA ? a : b;
-}
-
-std::vector<const mxArray*> inputs(const TallyData& d, bool full) {
-    std::vector<const mxArray*> in = {d.W.get(), d.list.get(), d.R.get(), d.r.get()};
-    if (full) in.insert(in.end(), {d.F.get(), d.F_switch.get()});
-    return in;
 }
 
 const char* name_of(bool full) {
@@ -105,18 +91,17 @@ void check_once(Shape shape, bool full) {
     done[shape][full] = true;
     const TallyData& d = data(shape);
     const auto r =
-        benchsupport::call_checked(benchsupport::plugin(name_of(full)), 1, inputs(d, full));
-    const auto want = reference::tally_pairs(d.in, full);
-    if (want.misspecified) benchsupport::die("the benchmark input is misspecified");
-    benchsupport::expect_same(r.outputs[0].get(), want.rows, want.cols, want.v,
-                              std::string(name_of(full)) + (shape == kShapeA ? "/a" : "/b"));
+        benchsupport::call_checked(benchsupport::plugin(name_of(full)), 1, d.arrays.args(full));
+    benchsupport::expect_reference(
+        std::string(name_of(full)) + (shape == kShapeA ? "/a" : "/b"),
+        support::against_reference(r, reference::tally_pairs(d.in, full)));
 }
 
 void run_plugin(benchmark::State& state, Shape shape, bool full) {
     check_once(shape, full);
     const TallyData& d = data(shape);
     const auto& p = benchsupport::plugin(name_of(full));
-    const std::vector<const mxArray*> in = inputs(d, full);
+    const std::vector<const mxArray*> in = d.arrays.args(full);
     emu::set_thorough_checks(false);
     for (auto _ : state) {
         auto r = p.call(1, in);

@@ -42,9 +42,7 @@ inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
         double& c = counts[d.ConsumeIntegralInRange<size_t>(0, counts.size() - 1)];
         if (c >= 1) c -= 1;
     }
-    auto l = emu::matrix(v, n, links);
-    auto c = emu::matrix(2, N, counts);
-    const auto r = support::plugin(name).call(2, {l.get(), c.get()});
+    const auto r = support::plugin(name).call(2, support::arrays_of(links, v, n, counts, N).args());
     fuzzargs::check(r);
 
     const fold_links::Inputs in{DoubleMatrix{links.data(), v, n}, counts.data(), N, v - 1};
@@ -76,14 +74,7 @@ inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
                                std::to_string(i + 1) + ": " + why);
         }
     }
-    for (int i = 0; i < N; ++i) {
-        const auto& s = want.by_second[size_t(i)];
-        const auto& f = want.by_first[size_t(i)];
-        fuzzargs::same(emu::entries(r.outputs[0].get())[size_t(i)], s.v, s.rows, s.cols,
-                       "output 1, entry " + std::to_string(i + 1));
-        fuzzargs::same(emu::entries(r.outputs[1].get())[size_t(i)], f.v, f.rows, f.cols,
-                       "output 2, entry " + std::to_string(i + 1));
-    }
+    fuzzargs::expect_reference(support::against_reference(r, want, N));
 }
 
 inline int run(const char* name, bool masked, const uint8_t* data, size_t size) {

@@ -2,6 +2,7 @@
 // align_series through the emulated host, loading build/mex/align_series.mexa64.
 #include "align_series_ref.h"
 #include "gtest_support.h"
+#include "host_inputs.h"
 #include "random_inputs.h"
 
 #include <cmath>
@@ -326,25 +327,14 @@ TEST(AlignSeries, CreatesOutputsInOrderAndStoresEachAtOnce) {
 // Random lists against the plain reference (see random_inputs.h).
 TEST(AlignSeries, MatchesTheReferenceOnRandomLists) {
     std::mt19937 rng(12345);
-    auto to_list = [](const std::vector<reference::Table>& ts) {
-        std::vector<ArrayPtr> v;
-        for (const auto& t : ts)
-            v.push_back(emu::matrix(t.rows, t.cols, t.v));
-        return emu::cell_column(std::move(v));
-    };
     for (int round = 0; round < 200; ++round) {
         const random_inputs::AlignCase c = random_inputs::align(rng);
         const auto want =
             reference::align_series(c.in[0], c.in[1], c.in[2], c.in[3], c.v, c.e, c.n);
-        auto r = call4(to_list(c.in[0]), to_list(c.in[1]), to_list(c.in[2]), to_list(c.in[3]));
+        using support::list_of;
+        auto r = call4(list_of(c.in[0]), list_of(c.in[1]), list_of(c.in[2]), list_of(c.in[3]));
         ASSERT_OK(r);
-        for (int k = 0; k < 4; ++k)
-            for (int i = 0; i < c.n; ++i) {
-                const auto& w = want.out[k][size_t(i)];
-                ASSERT_TRUE(
-                    same_matrix(entry(r.outputs[size_t(k)].get(), size_t(i)), w.rows, w.cols, w.v))
-                    << "round " << round << ", output " << k + 1 << ", entry " << i + 1;
-            }
+        ASSERT_EQ(support::against_reference(r, want, c.n), "") << "round " << round;
     }
 }
 

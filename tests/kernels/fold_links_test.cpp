@@ -3,6 +3,7 @@
 // build/mex/fold_links_masked.mexa64 and build/mex/fold_links_full.mexa64.
 #include "fold_links_ref.h"
 #include "gtest_support.h"
+#include "host_inputs.h"
 #include "random_inputs.h"
 
 #include <cmath>
@@ -368,16 +369,11 @@ TEST(FoldLinks, MatchesTheReferenceOnRandomInputs) {
         const random_inputs::FoldCase c = random_inputs::fold(rng, variant == kMasked);
         const auto want =
             reference::fold_links(c.links, c.v, c.n, c.counts, c.N, variant == kMasked);
-        auto r = fold(variant, emu::matrix(c.v, c.n, c.links), emu::matrix(2, c.N, c.counts));
+        const auto a = support::arrays_of(c.links, c.v, c.n, c.counts, c.N);
+        auto r = fold(variant, a.links, a.counts);
         ASSERT_OK(r);
-        for (int i = 0; i < c.N; ++i) {
-            const auto& w1 = want.by_second[size_t(i)];
-            const auto& w2 = want.by_first[size_t(i)];
-            ASSERT_TRUE(same_matrix(entry(r.outputs[0].get(), size_t(i)), w1.rows, w1.cols, w1.v))
-                << name_of(variant) << ", round " << round << ", output 1, entry " << i + 1;
-            ASSERT_TRUE(same_matrix(entry(r.outputs[1].get(), size_t(i)), w2.rows, w2.cols, w2.v))
-                << name_of(variant) << ", round " << round << ", output 2, entry " << i + 1;
-        }
+        ASSERT_EQ(support::against_reference(r, want, c.N), "")
+            << name_of(variant) << ", round " << round;
     }
 }
 

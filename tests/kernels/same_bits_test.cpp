@@ -7,6 +7,7 @@
 // be the one stored here, which x86-64 gives: under Wine and under qemu as
 // natively, on every code path of the tallies that the processor has. A
 // path that the processor lacks is reported as skipped.
+#include "host_inputs.h"
 #include "random_inputs.h"
 #include "support.h"
 
@@ -83,13 +84,10 @@ void with_payloads(std::vector<double>& values, std::mt19937& rng) {
         if (x != x) x = from_bits(pool[rng() % 6]);
 }
 
-ArrayPtr list_of(std::vector<reference::Table> tables, std::mt19937& rng) {
-    std::vector<ArrayPtr> entries;
-    for (reference::Table& t : tables) {
+// NaN payloads in the values of every table, table by table.
+void with_payloads(std::vector<reference::Table>& tables, std::mt19937& rng) {
+    for (reference::Table& t : tables)
         with_payloads(t.v, rng);
-        entries.push_back(emu::matrix(t.rows, t.cols, t.v));
-    }
-    return emu::cell_column(std::move(entries));
 }
 
 // The hash of the fixed calls: align_series, both link folds and both pair
@@ -100,36 +98,29 @@ uint64_t hash_of_calls() {
     const emu::Plugin& align = support::plugin("align_series");
     for (int round = 0; round < 300; ++round) {
         random_inputs::AlignCase c = random_inputs::align(rng);
-        const ArrayPtr in[4] = {list_of(c.in[0], rng), list_of(c.in[1], rng), list_of(c.in[2], rng),
-                                list_of(c.in[3], rng)};
+        for (auto& tables : c.in)
+            with_payloads(tables, rng);
+        using support::list_of;
+        const ArrayPtr in[4] = {list_of(c.in[0]), list_of(c.in[1]), list_of(c.in[2]),
+                                list_of(c.in[3])};
         h.call(align.call(4, {in[0].get(), in[1].get(), in[2].get(), in[3].get()}));
     }
     for (int round = 0; round < 600; ++round) {
         const bool masked = round % 2 != 0;
         random_inputs::FoldCase c = random_inputs::fold(rng, masked);
         with_payloads(c.links, rng);
-        const ArrayPtr links = emu::matrix(c.v, c.n, c.links);
-        const ArrayPtr counts = emu::matrix(2, c.N, c.counts);
         h.call(support::plugin(masked ? "fold_links_masked" : "fold_links_full")
-                   .call(2, {links.get(), counts.get()}));
+                   .call(2, support::arrays_of(c.links, c.v, c.n, c.counts, c.N).args()));
     }
     for (int round = 0; round < 900; ++round) {
         reference::TallyInput in = random_inputs::tally(rng, round % 3 != 0);
         with_payloads(in.W, rng);
         with_payloads(in.F, rng);
-        std::vector<reference::Table> tables;
         for (auto& e : in.records)
-            tables.push_back(reference::Table{in.n, int(e.size()) / in.n, e});
-        const ArrayPtr W = emu::matrix(in.K, in.G, in.W);
-        const ArrayPtr list = list_of(tables, rng);
-        const ArrayPtr R = emu::matrix(in.K, in.K, in.R);
-        const ArrayPtr r = emu::scalar(in.r);
-        const ArrayPtr F = emu::matrix(2, in.G, in.F);
-        const ArrayPtr F_switch = emu::scalar(in.F_switch);
-        h.call(support::plugin("tally_pairs_full")
-                   .call(1, {W.get(), list.get(), R.get(), r.get(), F.get(), F_switch.get()}));
-        h.call(
-            support::plugin("tally_pairs_masked").call(1, {W.get(), list.get(), R.get(), r.get()}));
+            with_payloads(e, rng);
+        const support::TallyArrays a = support::arrays_of(in);
+        h.call(support::plugin("tally_pairs_full").call(1, a.args(true)));
+        h.call(support::plugin("tally_pairs_masked").call(1, a.args(false)));
     }
     return h.value;
 }
