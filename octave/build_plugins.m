@@ -18,8 +18,9 @@ function build_plugins(outdir, kind, names)
 %   with mkoctfile --mex (they convert Octave's 64-bit sizes and refuse a
 %   dimension of 2^31 or more). In MATLAB it builds MEX files with the 32-bit
 %   compatible array API (-compatibleArrayDims).
-%   Every build compiles with the flags of kernels/cxxflags.txt
-%   (-ffp-contract=off), so no fused multiply-add changes a result.
+%   Every build compiles as kernels/recipe.txt says (the one compile recipe,
+%   which CMake and the Octave package read too): with -ffp-contract=off, so
+%   no fused multiply-add changes a result.
 %
 %   build_plugins(OUTDIR, KIND, NAMES) builds only the plug-ins NAMES (a name
 %   or a cell array of names). The plug-ins are listed in kernels/plugins.txt.
@@ -53,10 +54,10 @@ function build_plugins(outdir, kind, names)
   if ~exist (outdir, 'dir')
     mkdir (outdir);
   end
-  dirs.host = fullfile (root, 'host');
-  dirs.kernels = fullfile (root, 'kernels');
-  dirs.native = fullfile (root, 'host', 'native');
-  listed = list_lines (fullfile (dirs.kernels, 'plugins.txt'));
+  kernels = fullfile (root, 'kernels');
+  native = fullfile (root, 'host', 'native');
+  recipe = read_recipe (root, fullfile (kernels, 'recipe.txt'));
+  listed = list_lines (fullfile (kernels, 'plugins.txt'));
   info = 'tablefold_build_info';
   if nargin < 3
     names = listed;
@@ -69,29 +70,27 @@ function build_plugins(outdir, kind, names)
   if ~isempty (unknown)
     error ('build_plugins:name', 'No plug-in ''%s'' in kernels/plugins.txt', unknown{1});
   end
-  flags = strjoin (list_lines (fullfile (dirs.kernels, 'cxxflags.txt')), ' ');
 
   for k = 1:numel (names)
     name = names{k};
     helpfile = fullfile (here, [name '.m']);
     if strcmp (name, info)
       if is_octave
-        build_octave ({['-I' dirs.kernels]}, flags, fullfile (dirs.native, [name '.cc']), ...
+        build_octave (recipe.INFO_INCLUDES, recipe, fullfile (native, [name '.cc']), ...
                       fullfile (outdir, [name '.oct']), '');
         fprintf ('built %s\n', name);
       end
       continue;
     end
     if ~is_octave
-      build_matlab (fullfile (dirs.kernels, [name '.cpp']), outdir, dirs, flags);
+      build_matlab (fullfile (kernels, [name '.cpp']), outdir, recipe);
     elseif strcmp (kind, 'mex')
-      build_octave ([{'--mex', '-DHOST_OCTAVE', ['-I' dirs.host], ['-I' dirs.kernels]}, ...
-                     mac_exports(dirs.kernels)], flags, ...
-                    fullfile (dirs.kernels, [name '.cpp']), fullfile (outdir, [name '.mex']), '');
+      build_octave ([{'--mex', ['-D' recipe.OCTAVE_MEX_DEFINE{1}]}, recipe.MEX_INCLUDES, ...
+                     mac_exports(recipe)], recipe, ...
+                    fullfile (kernels, [name '.cpp']), fullfile (outdir, [name '.mex']), '');
     else
-      build_octave ({['-I' dirs.native], ['-I' dirs.kernels]}, flags, ...
-                    fullfile (dirs.native, [name '.cc']), fullfile (outdir, [name '.oct']), ...
-                    helpfile);
+      build_octave (recipe.NATIVE_INCLUDES, recipe, fullfile (native, [name '.cc']), ...
+                    fullfile (outdir, [name '.oct']), helpfile);
     end
     if ~strcmp (canonical (outdir), canonical (here))
       copyfile (helpfile, outdir);
@@ -115,14 +114,31 @@ function build_plugins(outdir, kind, names)
   end
 end
 
-% The entries of a list file (kernels/plugins.txt, kernels/cxxflags.txt): its
+% The entries of a list file (kernels/plugins.txt, kernels/recipe.txt): its
 % lines without comments ('#' starts one) and blanks.
 function lines = list_lines (listfile)
   lines = strtrim (regexprep (regexp (fileread (listfile), '\n', 'split'), '#.*', ''));
   lines = lines(~cellfun (@isempty, lines));
 end
 
-function build_octave (opts, flags, src, out, helpfile)
+% The compile recipe: each setting KEY = value as the field KEY, a cell array
+% of its words; the words of an *_INCLUDES setting as -I options of folders
+% below ROOT, those of MAC_MEX_EXPORTS as files below ROOT.
+function recipe = read_recipe (root, recipefile)
+  recipe = struct ();
+  for line = list_lines (recipefile)
+    parts = regexp (line{1}, '^([A-Z_]+) *= *(.*)$', 'tokens', 'once');
+    words = regexp (parts{2}, '\S+', 'match');
+    if ~isempty (regexp (parts{1}, '_INCLUDES$', 'once'))
+      words = cellfun (@(w) ['-I' fullfile(root, w)], words, 'UniformOutput', false);
+    elseif strcmp (parts{1}, 'MAC_MEX_EXPORTS')
+      words = cellfun (@(w) fullfile (root, w), words, 'UniformOutput', false);
+    end
+    recipe.(parts{1}) = words;
+  end
+end
+
+function build_octave (opts, recipe, src, out, helpfile)
   % Objects go to a scratch folder, not beside the sources.
   scratch = tempname ();
   mkdir (scratch);
@@ -130,7 +146,7 @@ function build_octave (opts, flags, src, out, helpfile)
   old_dir = pwd ();
   cleanup = onCleanup (@() restore (old_cxxflags, old_dir, scratch));
   cxxflags = strtrim (mkoctfile ('-p', 'CXXFLAGS'));
-  setenv ('CXXFLAGS', [cxxflags ' -O3 ' flags]);
+  setenv ('CXXFLAGS', strjoin ([{cxxflags}, recipe.OCTAVE_OPTIMIZE, recipe.KERNEL_FLAGS], ' '));
   if ~isempty (helpfile)
     help_header (helpfile, fullfile (scratch, 'plugin_help.h'));
     opts{end+1} = ['-I' scratch];
@@ -144,14 +160,14 @@ function build_octave (opts, flags, src, out, helpfile)
   end
 end
 
-% macOS: the MEX bundle exports _mexFunction alone, through the exported-symbols
-% list beside the kernels (on Linux the exports stay as mkoctfile makes them).
+% macOS: the MEX bundle exports _mexFunction alone, through the recipe's
+% exported-symbols list (on Linux the exports stay as mkoctfile makes them).
 % In MATLAB, mex restricts the exports to mexFunction itself and names the
 % file with the host's extension (.mexmaci64 on macOS x86-64, .mexmaca64 on arm64).
-function opts = mac_exports (kerneldir)
+function opts = mac_exports (recipe)
   opts = {};
   if ismac ()
-    opts = {['-Wl,-exported_symbols_list,' fullfile(kerneldir, 'mexFunction.exports')]};
+    opts = {['-Wl,-exported_symbols_list,' recipe.MAC_MEX_EXPORTS{1}]};
   end
 end
 
@@ -162,9 +178,9 @@ function restore (cxxflags, dir_before, scratch)
   rmdir (scratch, 's');
 end
 
-function build_matlab (src, outdir, dirs, flags)
-  mex ('-compatibleArrayDims', '-DHOST_MATLAB', ['-I' dirs.host], ['-I' dirs.kernels], ...
-       ['CXXFLAGS=$CXXFLAGS ' flags], '-outdir', outdir, src);
+function build_matlab (src, outdir, recipe)
+  mex ('-compatibleArrayDims', ['-D' recipe.MATLAB_MEX_DEFINE{1}], recipe.MEX_INCLUDES{:}, ...
+       ['CXXFLAGS=$CXXFLAGS ' strjoin(recipe.KERNEL_FLAGS, ' ')], '-outdir', outdir, src);
 end
 
 function p = canonical (p)

@@ -2,7 +2,7 @@
 # Helpers shared by the configure step and the packaging scripts (cmake -P):
 # the one reader of the list files of kernels/.
 
-# The entries of a list file of kernels/ (plugins.txt, cxxflags.txt): its
+# The entries of a list file of kernels/ (plugins.txt, recipe.txt): its
 # lines in order, without comments ('#' starts one) and blanks.
 function(toolbox_read_list out listfile)
   file(STRINGS ${listfile} lines)
@@ -18,6 +18,19 @@ function(toolbox_read_list out listfile)
 endfunction()
 
 # The plug-in names of kernels/plugins.txt, in its order.
+# The compile recipe (kernels/recipe.txt): each setting KEY = value as the
+# list RECIPE_<KEY> in the caller's scope.
+function(toolbox_read_recipe recipefile)
+  toolbox_read_list(settings ${recipefile})
+  foreach(setting IN LISTS settings)
+    if(NOT setting MATCHES "^([A-Z_]+) *= *(.*)$")
+      message(FATAL_ERROR "${recipefile}: '${setting}' is not KEY = value")
+    endif()
+    separate_arguments(value UNIX_COMMAND "${CMAKE_MATCH_2}")
+    set(RECIPE_${CMAKE_MATCH_1} ${value} PARENT_SCOPE)
+  endforeach()
+endfunction()
+
 function(toolbox_read_plugins out listfile)
   toolbox_read_list(names ${listfile})
   if(NOT names)

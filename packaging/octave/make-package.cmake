@@ -47,7 +47,7 @@ toolbox_write_contents(${stage}/inst/Contents.m ${listfile} ${SOURCE_DIR}/octave
 file(COPY ${here}/src/Makefile DESTINATION ${stage}/src)
 set(sources FILES_MATCHING PATTERN "*.h" PATTERN "*.cpp" PATTERN "*.cc")
 file(COPY ${SOURCE_DIR}/kernels/ DESTINATION ${stage}/src/kernels ${sources}
-     PATTERN plugins.txt PATTERN cxxflags.txt PATTERN mexFunction.exports PATTERN mexFunction.map)
+     PATTERN plugins.txt PATTERN recipe.txt PATTERN mexFunction.exports PATTERN mexFunction.map)
 file(COPY ${SOURCE_DIR}/host/ DESTINATION ${stage}/src/host ${sources}
      PATTERN emulated EXCLUDE)
 foreach(plugin IN LISTS plugins)
