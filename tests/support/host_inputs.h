@@ -68,32 +68,32 @@ inline FoldArrays arrays_of(const std::vector<double>& links, int v, int n,
 // How a plug-in's result differs from the reference's, or "" when every
 // output is a double matrix of the reference's size and bits.
 
+// Entry i of output k against the reference's table `w` (rows, cols, v).
+template <class Table>
+std::string entry_against(const emu::CallResult& r, int k, int i, const Table& w) {
+    const std::string why =
+        difference(entry(r.outputs[size_t(k)].get(), size_t(i)), w.rows, w.cols, w.v);
+    if (why.empty()) return why;
+    return "output " + std::to_string(k + 1) + ", entry " + std::to_string(i + 1) + ": " + why;
+}
+
 inline std::string against_reference(const emu::CallResult& r, const reference::AlignResult& want,
                                      int n) {
     for (int k = 0; k < 4; ++k)
-        for (int i = 0; i < n; ++i) {
-            const auto& w = want.out[k][size_t(i)];
-            const std::string why =
-                difference(entry(r.outputs[size_t(k)].get(), size_t(i)), w.rows, w.cols, w.v);
-            if (!why.empty())
-                return "output " + std::to_string(k + 1) + ", entry " + std::to_string(i + 1) +
-                       ": " + why;
-        }
+        for (int i = 0; i < n; ++i)
+            if (std::string why = entry_against(r, k, i, want.out[k][size_t(i)]); !why.empty())
+                return why;
     return "";
 }
 
 inline std::string against_reference(const emu::CallResult& r, const reference::FoldResult& want,
                                      int N) {
     for (int i = 0; i < N; ++i)
-        for (int k = 0; k < 2; ++k) {
-            const reference::Folded& w =
-                k == 0 ? want.by_second[size_t(i)] : want.by_first[size_t(i)];
-            const std::string why =
-                difference(entry(r.outputs[size_t(k)].get(), size_t(i)), w.rows, w.cols, w.v);
-            if (!why.empty())
-                return "output " + std::to_string(k + 1) + ", entry " + std::to_string(i + 1) +
-                       ": " + why;
-        }
+        for (int k = 0; k < 2; ++k)
+            if (std::string why = entry_against(
+                    r, k, i, k == 0 ? want.by_second[size_t(i)] : want.by_first[size_t(i)]);
+                !why.empty())
+                return why;
     return "";
 }
 
