@@ -13,31 +13,18 @@
 
 namespace foldfuzz {
 
+// Valid link tables (random_inputs.h), some of whose counts the fuzz input
+// raises by fractions, which truncation drops.
 inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
-    const int N = d.ConsumeIntegralInRange<int>(1, 6);
-    const int v = d.ConsumeIntegralInRange<int>(masked ? 3 : 2, 6);
-    const int n = d.ConsumeIntegralInRange<int>(0, 12);
-    std::vector<double> links;
-    std::vector<double> counts(size_t(2 * N), 0.0);
-    for (int j = 0; j < n; ++j) {
-        // Ends in 1..N, some with a fraction that truncation drops.
-        const double a = d.ConsumeIntegralInRange<int>(1, N) + (d.ConsumeBool() ? 0.9 : 0.0);
-        const double b = d.ConsumeIntegralInRange<int>(1, N) + (d.ConsumeBool() ? 0.25 : 0.0);
-        links.push_back(a);
-        links.push_back(b);
-        for (int r = 2; r < v; ++r)
-            links.push_back(fuzzargs::value(d));
-        const bool skipped = masked && std::isnan(links[size_t(v) * size_t(j) + 2]);
-        // Counts the links that land; a skipped link may be counted too.
-        if (!skipped || d.ConsumeBool()) {
-            counts[size_t(2 * (int(b) - 1))] += 1;
-            counts[size_t(2 * (int(a) - 1) + 1)] += 1;
-        }
-    }
-    for (double& c : counts)
-        c += d.ConsumeIntegralInRange<int>(0, 2) + (d.ConsumeBool() ? 0.5 : 0.0);
+    fuzzargs::InputBits bits{d};
+    random_inputs::FoldCase drawn = random_inputs::fold(bits, masked);
+    const int N = drawn.N, v = drawn.v, n = drawn.n;
+    std::vector<double>& links = drawn.links;
+    std::vector<double>& counts = drawn.counts;
+    for (double& x : counts)
+        x += d.ConsumeBool() ? 0.5 : 0.0;
     // A count one short makes a bucket overflow, unless it had room to spare.
-    const bool short_count = d.ConsumeBool();
+    const bool short_count = N > 0 && d.ConsumeBool();
     if (short_count) {
         double& c = counts[d.ConsumeIntegralInRange<size_t>(0, counts.size() - 1)];
         if (c >= 1) c -= 1;

@@ -5,34 +5,18 @@
 
 namespace {
 
-reference::Table table(FuzzedDataProvider& d, int rows) {
-    reference::Table t;
-    t.rows = rows;
-    t.cols = d.ConsumeIntegralInRange<int>(0, 6);
-    for (int i = 0; i < rows * t.cols; ++i)
-        t.v.push_back(fuzzargs::value(d));
-    return t;
-}
-
+// Valid lists (random_inputs.h) against the reference.
 void valid_call(FuzzedDataProvider& d) {
-    const int n = d.ConsumeIntegralInRange<int>(1, 4);
-    const int v = d.ConsumeIntegralInRange<int>(0, 3);
-    const int e = d.ConsumeIntegralInRange<int>(1, 4);
-    std::vector<reference::Table> t1, t2, t3, t4;
-    for (int i = 0; i < n; ++i) {
-        t1.push_back(table(d, v + 1));
-        t2.push_back(table(d, v + 1));
-        t3.push_back(table(d, e));
-        t4.push_back(table(d, e));
-    }
+    fuzzargs::InputBits bits{d};
+    const random_inputs::AlignCase c = random_inputs::align(bits);
     using support::list_of;
-    auto l1 = list_of(t1), l2 = list_of(t2), l3 = list_of(t3), l4 = list_of(t4);
+    auto l1 = list_of(c.in[0]), l2 = list_of(c.in[1]), l3 = list_of(c.in[2]), l4 = list_of(c.in[3]);
     const auto r =
         support::plugin("align_series").call(4, {l1.get(), l2.get(), l3.get(), l4.get()});
     fuzzargs::check(r);
     if (r.failed) fuzzargs::fail("valid input refused: " + r.error_message);
-    fuzzargs::expect_reference(
-        support::against_reference(r, reference::align_series(t1, t2, t3, t4, v, e, n), n));
+    fuzzargs::expect_reference(support::against_reference(
+        r, reference::align_series(c.in[0], c.in[1], c.in[2], c.in[3], c.v, c.e, c.n), c.n));
 }
 
 } // namespace

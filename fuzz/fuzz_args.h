@@ -5,6 +5,7 @@
 #define FUZZ_ARGS_H
 
 #include "host_inputs.h"
+#include "random_inputs.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -87,6 +88,16 @@ inline emu::ArrayPtr array(FuzzedDataProvider& d, int depth = 0) {
             {d.ConsumeIntegralInRange<int>(0, 2), 1, d.ConsumeIntegralInRange<int>(0, 3)});
     }
 }
+
+// The fuzz input as the random source of random_inputs.h's generators of
+// valid inputs: each draw takes four bytes of it (0 once it is used up).
+struct InputBits {
+    using result_type = uint32_t;
+    static constexpr result_type min() { return 0; }
+    static constexpr result_type max() { return UINT32_MAX; }
+    result_type operator()() { return d.ConsumeIntegral<uint32_t>(); }
+    FuzzedDataProvider& d;
+};
 
 [[noreturn]] inline void fail(const std::string& what) {
     std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: BSD-3-Clause
 // Random valid inputs of every kernel family, shared by the tests that run
-// the plug-ins through the emulated host and those that run the kernels on
-// plain memory. Each draws from small pools with repeats, NaN, signed zeros
-// and fractions, so that every rule of its kernel is exercised.
+// the plug-ins through the emulated host, those that run the kernels on
+// plain memory and the fuzz targets' valid calls. Each draws from small
+// pools with repeats, NaN, signed zeros and fractions, so that every rule of
+// its kernel is exercised. `rng` is any uniform random bit generator: the
+// tests' std::mt19937, or the fuzz input (fuzz_args.h).
 #ifndef RANDOM_INPUTS_H
 #define RANDOM_INPUTS_H
 
@@ -28,7 +30,7 @@ struct AlignCase {
 };
 
 // Keys from a small set with repeats, NaN and signed zeros, ascending or not.
-inline AlignCase align(std::mt19937& rng) {
+template <class Rng> AlignCase align(Rng& rng) {
     const double pool[] = {-0.0, 0.0, 1, 2, 2, 3, 5, 8, kNaN};
     auto table = [&](int rows, int cols) {
         reference::Table t;
@@ -69,7 +71,7 @@ struct FoldCase {
 
 // Ends with fractions, repeated and falling partner ends, NaN and signed
 // zeros among the values, surplus counts, and counts that receive no link.
-inline FoldCase fold(std::mt19937& rng, bool masked) {
+template <class Rng> FoldCase fold(Rng& rng, bool masked) {
     const double pool[] = {-0.0, 0.0, 1, -2.5, 3.25, 1e300, -1e300, 0.1, kNaN, 7};
     FoldCase c;
     c.N = int(rng() % 7);
@@ -101,7 +103,7 @@ inline FoldCase fold(std::mt19937& rng, bool masked) {
 // NaN records; every kind of F_switch. A wide table has up to 20 weights per
 // entry, 9 classes and 45 rows per record; a wide and tall one, one time in
 // eight, from 130 to 329 rows (enough for a tile to take some of them).
-inline reference::TallyInput tally(std::mt19937& rng, bool wide = false, bool tall = false) {
+template <class Rng> reference::TallyInput tally(Rng& rng, bool wide = false, bool tall = false) {
     const double classes[] = {0, -1, kNaN, 0.5, 1, 1.7, 2, 2, 3, 3.5, 1, 2};
     const double wide_classes[] = {0, -1, 0.5, 1, 1.7, 2, 3, 3.5, 4, 5, 6, 7, 8, 9, 9.5};
     const double switches[] = {0, -0.0, 1, kNaN, 2};
