@@ -22,11 +22,5 @@ void valid_call(FuzzedDataProvider& d) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    emu::set_memory_limit(size_t(64) << 20);
-    FuzzedDataProvider d(data, size);
-    if (d.ConsumeBool())
-        valid_call(d);
-    else
-        fuzzargs::call_arbitrary(support::plugin("align_series"), d);
-    return 0;
+    return fuzzargs::run("align_series", data, size, valid_call);
 }

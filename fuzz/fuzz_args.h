@@ -135,6 +135,18 @@ inline void expect_reference(const std::string& why) {
     if (!why.empty()) fail(why);
 }
 
+// One fuzz input of the plug-in `name`: a valid call, valid(d), or a call
+// with arbitrary arguments, as its first byte says.
+template <class Valid> int run(const char* name, const uint8_t* data, size_t size, Valid valid) {
+    emu::set_memory_limit(size_t(64) << 20);
+    FuzzedDataProvider d(data, size);
+    if (d.ConsumeBool())
+        valid(d);
+    else
+        call_arbitrary(support::plugin(name), d);
+    return 0;
+}
+
 } // namespace fuzzargs
 
 #endif

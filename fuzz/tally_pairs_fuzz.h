@@ -23,13 +23,8 @@ inline void valid_call(const char* name, bool full, FuzzedDataProvider& d) {
 }
 
 inline int run(const char* name, bool full, const uint8_t* data, size_t size) {
-    emu::set_memory_limit(size_t(64) << 20);
-    FuzzedDataProvider d(data, size);
-    if (d.ConsumeBool())
-        valid_call(name, full, d);
-    else
-        fuzzargs::call_arbitrary(support::plugin(name), d);
-    return 0;
+    return fuzzargs::run(name, data, size,
+                         [&](FuzzedDataProvider& d) { valid_call(name, full, d); });
 }
 
 } // namespace tallyfuzz
