@@ -102,22 +102,17 @@ int threads_for(const align_series::Shape& s) {
 } // namespace
 
 DEFUN_DLD(align_series, args, nargout, PLUGIN_HELP) {
-    return native::guarded([&] {
-        native::Access h("align_series");
-        const native::Args in(args);
-        align_series::Shape shape;
-        if (const checks::Fault f =
-                align_series::check_inputs(h, nargout, in.count(), in.get(), shape))
-            native::report(h.function(), f);
-
-        const int threads = threads_for(shape);
-        if (threads > 1) {
-            ThreadedIo io(h, in.get(), shape);
-            align_series::run_threaded(shape, io, threads, native::poll);
+    return native::checked_call<align_series::Shape>(
+        "align_series", args, nargout, align_series::check_inputs<native::Access>,
+        [](native::Access& h, const native::Args& in, const align_series::Shape& shape) {
+            const int threads = threads_for(shape);
+            if (threads > 1) {
+                ThreadedIo io(h, in.get(), shape);
+                align_series::run_threaded(shape, io, threads, native::poll);
+                return io.finish();
+            }
+            NativeIo io(h, in.get(), shape);
+            align_series::run(shape, io);
             return io.finish();
-        }
-        NativeIo io(h, in.get(), shape);
-        align_series::run(shape, io);
-        return io.finish();
-    });
+        });
 }

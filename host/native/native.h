@@ -259,6 +259,23 @@ class Args {
     const octave_value* p_[kMax];
 };
 
+// The frame of every native call of `function`, within guarded: its host
+// accessor and arguments, the family's input checks check(h, nargout,
+// count, arguments, checked), which fill `checked` (a Checked), the first
+// fault reported; then work(h, a, checked) gives the outputs.
+template <class Checked, class Check, class Work>
+octave_value_list checked_call(const char* function, const octave_value_list& args, int nargout,
+                               Check check, Work work) {
+    return guarded([&] {
+        Access h(function);
+        const Args a(args);
+        Checked checked;
+        if (const checks::Fault f = check(h, nargout, a.count(), a.get(), checked))
+            report(function, f);
+        return work(h, a, checked);
+    });
+}
+
 // Lets Ctrl-C end a long call.
 inline void poll() {
     octave_quit();

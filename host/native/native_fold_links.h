@@ -27,31 +27,28 @@ template <class Io> octave_value_list finish(Io& io) {
 // The whole native call of `Variant`.
 template <class Variant>
 octave_value_list native_entry(const octave_value_list& args, int nargout) {
-    return native::guarded([&] {
-        native::Access h(Variant::name);
-        const native::Args a(args);
-        Inputs in;
-        if (const checks::Fault f = check_inputs<Variant>(h, nargout, a.count(), a.get(), in))
-            native::report(Variant::name, f);
-
-        // Work: every link filed and folded on both sides, when there are
-        // enough links per index that it outweighs creating the outputs
-        // (which the calling thread does alone).
-        const int64_t work =
-            static_cast<int64_t>(in.links.cols) * (2 * static_cast<int64_t>(in.links.rows) + 4);
-        const int threads =
-            native::threads_for_work(work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0);
-        if (threads > 1) {
-            ThreadedIo io(in);
-            const Overflow stop = fold_in_place_threaded<Variant>(in, io, threads, native::poll);
+    return native::checked_call<Inputs>(
+        Variant::name, args, nargout, check_inputs<Variant, native::Access>,
+        [](native::Access&, const native::Args&, const Inputs& in) {
+            // Work: every link filed and folded on both sides, when there are
+            // enough links per index that it outweighs creating the outputs
+            // (which the calling thread does alone).
+            const int64_t work =
+                static_cast<int64_t>(in.links.cols) * (2 * static_cast<int64_t>(in.links.rows) + 4);
+            const int threads =
+                native::threads_for_work(work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0);
+            if (threads > 1) {
+                ThreadedIo io(in);
+                const Overflow stop =
+                    fold_in_place_threaded<Variant>(in, io, threads, native::poll);
+                if (stop.link >= 0) native::report(Variant::name, overflow_fault<Variant>(stop));
+                return finish(io);
+            }
+            NativeIo io(in);
+            const Overflow stop = fold_in_place<Variant>(in, io);
             if (stop.link >= 0) native::report(Variant::name, overflow_fault<Variant>(stop));
             return finish(io);
-        }
-        NativeIo io(in);
-        const Overflow stop = fold_in_place<Variant>(in, io);
-        if (stop.link >= 0) native::report(Variant::name, overflow_fault<Variant>(stop));
-        return finish(io);
-    });
+        });
 }
 
 } // namespace fold_links

@@ -67,20 +67,19 @@ class ListedIo {
 // The whole native call of `Variant`.
 template <class Variant>
 octave_value_list native_entry(const octave_value_list& args, int nargout) {
-    return native::guarded([&] {
-        native::Access h(Variant::name);
-        const native::Args a(args);
-        Inputs in;
-        if (const checks::Fault f = check_inputs<Variant>(h, nargout, a.count(), a.get(), in))
-            native::report(Variant::name, f);
-
-        NDArray tally(dim_vector(in.rows, in.r), 0.0);
-        const DoubleMatrix out{tally.fortran_vec(), in.rows, in.r};
-        ListedIo io(h, a.get()[1], Variant::nan_records ? a.get()[5] : nullptr, in.n, in.W.cols);
-        const Status status = run_threaded<Variant>(in, out, io, threads::for_call(), native::poll);
-        if (const checks::Fault f = status_fault<Variant>(status)) native::report(Variant::name, f);
-        return octave_value_list(octave_value(tally));
-    });
+    return native::checked_call<Inputs>(
+        Variant::name, args, nargout, check_inputs<Variant, native::Access>,
+        [](native::Access& h, const native::Args& a, const Inputs& in) {
+            NDArray tally(dim_vector(in.rows, in.r), 0.0);
+            const DoubleMatrix out{tally.fortran_vec(), in.rows, in.r};
+            ListedIo io(h, a.get()[1], Variant::nan_records ? a.get()[5] : nullptr, in.n,
+                        in.W.cols);
+            const Status status =
+                run_threaded<Variant>(in, out, io, threads::for_call(), native::poll);
+            if (const checks::Fault f = status_fault<Variant>(status))
+                native::report(Variant::name, f);
+            return octave_value_list(octave_value(tally));
+        });
 }
 
 } // namespace tally_pairs
