@@ -175,21 +175,52 @@ inline bool serves(Sides sides, Side s) {
     return (sides & (s == by_second ? second_side : first_side)) != 0;
 }
 
+// The scratch of the counting and ordering passes, every piece allocated by
+// the calling thread (a thread that allocates gets an allocator arena of its
+// own, whose memory stays with the process): the links of each side in
+// order, where each index's next link goes, and, for the threaded fold, each
+// index's output columns and the highest partner end that opened one.
+struct Ordering {
+    LinkOrder order[2];
+    std::vector<int32_t> next[2];
+    std::vector<int32_t> opened[2];
+    std::vector<int32_t> top[2];
+
+    explicit Ordering(int32_t n_index) {
+        for (LinkOrder& o : order)
+            o.start.assign(static_cast<size_t>(n_index) + 1, 0);
+    }
+    // After counting: where each index's links start, room for their
+    // positions, and (with `columns`) for the output columns of each index.
+    void prepare(bool columns) {
+        for (const Side s : {by_second, by_first}) {
+            LinkOrder& o = order[s];
+            const size_t n_index = o.start.size() - 1;
+            for (size_t i = 0; i < n_index; ++i)
+                o.start[i + 1] += o.start[i];
+            o.at.resize(static_cast<size_t>(o.start[n_index]));
+            next[s].assign(o.start.begin(), o.start.end() - 1);
+            if (columns) {
+                opened[s].assign(n_index, 0);
+                top[s].assign(n_index, 0);
+            }
+        }
+    }
+};
+
 // The counting pass of `sides`, in link order: order[s].start[i + 1] counts
 // index i's links on side s. Returns the first link a bucket of those sides
 // has no room for, its second end before its first (link -1: none), where
 // the pass stops.
 template <class V, class Io, class Poller>
 Overflow count_links(const Inputs& in, const Io& io, const Poller& poller, Sides sides,
-                     LinkOrder (&order)[2]) {
+                     Ordering& o) {
     const bool second = serves(sides, by_second);
     const bool first = serves(sides, by_first);
-    for (const Side s : {by_second, by_first})
-        if (serves(sides, s)) order[s].start.assign(static_cast<size_t>(in.n_index) + 1, 0);
     Overflow stop{-1, 0, false, 0};
     for_each_taken<V>(in.links, io, poller, [&](int32_t j, int32_t a, int32_t b) {
         if (second) {
-            int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
+            int32_t& f = o.order[by_second].start[static_cast<size_t>(b) + 1];
             if (f >= in.count(by_second, b)) {
                 stop = Overflow{j, b, true, in.count(by_second, b)};
                 return false;
@@ -197,7 +228,7 @@ Overflow count_links(const Inputs& in, const Io& io, const Poller& poller, Sides
             ++f;
         }
         if (first) {
-            int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
+            int32_t& g = o.order[by_first].start[static_cast<size_t>(a) + 1];
             if (g >= in.count(by_first, a)) {
                 stop = Overflow{j, a, false, in.count(by_first, a)};
                 return false;
@@ -209,34 +240,18 @@ Overflow count_links(const Inputs& in, const Io& io, const Poller& poller, Sides
     return stop;
 }
 
-// The ordering pass of `sides` after counting: where each index's links
-// start, then their positions, in link order. With `opened` (an array of
-// two), also each index's output columns (count_opened, counted on the way:
-// a partner end above the highest so far opens one).
+// The ordering pass of `sides` once `o` is prepared: the positions of each
+// index's links, in link order, and where `o` has room for them, each
+// index's output columns (count_opened, counted on the way: a partner end
+// above the highest so far opens one).
 template <class V, class Io, class Poller>
-void order_links(const Inputs& in, const Io& io, const Poller& poller, Sides sides,
-                 LinkOrder (&order)[2], std::vector<int32_t>* opened) {
-    const size_t n_index = static_cast<size_t>(in.n_index);
-    std::vector<int32_t> next[2];
-    std::vector<int32_t> top[2];
-    for (const Side s : {by_second, by_first}) {
-        if (!serves(sides, s)) continue;
-        LinkOrder& o = order[s];
-        for (size_t i = 0; i < n_index; ++i)
-            o.start[i + 1] += o.start[i];
-        o.at.resize(static_cast<size_t>(o.start[n_index]));
-        next[s].assign(o.start.begin(), o.start.end() - 1);
-        if (opened) {
-            top[s].assign(n_index, 0);
-            opened[s].assign(n_index, 0);
-        }
-    }
+void order_links(const Inputs& in, const Io& io, const Poller& poller, Sides sides, Ordering& o) {
     auto file = [&](Side s, int32_t i, int32_t partner, int32_t j) {
         const size_t k = static_cast<size_t>(i);
-        order[s].at[static_cast<size_t>(next[s][k]++)] = j;
-        if (opened && partner > top[s][k]) {
-            top[s][k] = partner;
-            ++opened[s][k];
+        o.order[s].at[static_cast<size_t>(o.next[s][k]++)] = j;
+        if (!o.opened[s].empty() && partner > o.top[s][k]) {
+            o.top[s][k] = partner;
+            ++o.opened[s][k];
         }
     };
     const bool second = serves(sides, by_second);
@@ -255,10 +270,12 @@ void order_links(const Inputs& in, const Io& io, const Poller& poller, Sides sid
 // otherwise the returned Overflow's link is -1.
 template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
     const DoubleMatrix& links = in.links;
-    LinkOrder order[2];
-    const Overflow stop = count_links<V>(in, io, io, both_sides, order);
+    Ordering o(in.n_index);
+    const Overflow stop = count_links<V>(in, io, io, both_sides, o);
     if (stop.link >= 0) return stop;
-    order_links<V>(in, io, io, both_sides, order, nullptr);
+    o.prepare(false);
+    order_links<V>(in, io, io, both_sides, o);
+    const LinkOrder(&order)[2] = o.order;
     // Folding: every index of one side, then of the other.
     for (const Side s : {by_second, by_first}) {
         for (int32_t i = 0; i < in.n_index; ++i) {
@@ -289,21 +306,23 @@ template <class V, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
 template <class V, class Io>
 Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*host_poll)()) {
     const DoubleMatrix& links = in.links;
-    LinkOrder order[2];
-    std::vector<int32_t> opened[2];
+    Ordering o(in.n_index);
     const Sides side_of[2] = {second_side, first_side};
     Overflow stop[2] = {{-1, 0, false, 0}, {-1, 0, false, 0}};
     threads::run(threads, 2, host_poll, [&](int32_t s, const threads::Poll& poll, int) {
-        stop[s] = count_links<V>(in, io, poll, side_of[s], order);
+        stop[s] = count_links<V>(in, io, poll, side_of[s], o);
     });
     // The overflow at the first link, its second end before its first.
     if (stop[by_second].link >= 0 &&
         (stop[by_first].link < 0 || stop[by_second].link <= stop[by_first].link))
         return stop[by_second];
     if (stop[by_first].link >= 0) return stop[by_first];
+    o.prepare(true);
     threads::run(threads, 2, host_poll, [&](int32_t s, const threads::Poll& poll, int) {
-        order_links<V>(in, io, poll, side_of[s], order, opened);
+        order_links<V>(in, io, poll, side_of[s], o);
     });
+    const LinkOrder(&order)[2] = o.order;
+    const std::vector<int32_t>(&opened)[2] = o.opened;
 
     // Output entry g of the sequence in which they are created: side
     // g / n_index, index g % n_index. `created` counts those created.
