@@ -16,6 +16,13 @@
 %                       and the straight loops of the reference as a MEX file
 %                       (bench/tally_pairs_loops.cpp)
 %   align_series        octave_bench.m's data: native, MEX, vectorised Octave
+%   align_series/wide   8 entries of 50,000 keys (output entries of tens of
+%                       MB): native, and native without huge pages
+%   fold_links_masked,  octave_bench.m's data and tally_pairs_full/a's sizes:
+%   tally_pairs_masked  native alone
+% Every native function also runs on one thread (TABLEFOLD_THREADS=1), and
+% the vectorised code uses its BLAS on every processor (no
+% OPENBLAS_NUM_THREADS or OMP_NUM_THREADS in the environment).
 %   fold_links_full with huge counts and no links,
 %                       fold_links_full (zeros (2, 0), [2^31 - 1; 0]): native
 %
@@ -50,14 +57,20 @@ here = fileparts (mfilename ('fullpath'));
 source (fullfile (here, 'bench_data.m'));
 
 function impls = shape_impls (shape)
-  % The implementations timed on SHAPE.
+  % The implementations timed on SHAPE: 'native' runs on every processor
+  % the process may use, 'native1' on one thread (TABLEFOLD_THREADS=1),
+  % 'nohuge' without asking for huge pages (TABLEFOLD_HUGE_PAGES=0).
   switch shape
     case {'tally_pairs_full/a', 'tally_pairs_full/b'}
-      impls = {'native', 'mex', 'octave', 'loops'};
+      impls = {'native', 'native1', 'mex', 'octave', 'loops'};
+    case {'fold_links_masked', 'tally_pairs_masked'}
+      impls = {'native', 'native1'};
+    case 'align_series/wide'
+      impls = {'native', 'nohuge'};
     case 'fold_links_full/huge'
       impls = {'native'};
     otherwise
-      impls = {'native', 'mex', 'octave'};
+      impls = {'native', 'native1', 'mex', 'octave'};
   end
 end
 
@@ -65,8 +78,12 @@ function job = fresh_job (shape, scale)
   % The data and implementations of one shape; fold_links_full and
   % align_series are octave_bench.m's jobs, data included.
   switch shape
-    case {'fold_links_full', 'align_series'}
+    case {'fold_links_full', 'fold_links_masked', 'align_series'}
       job = bench_job (shape, scale);
+    case 'align_series/wide'
+      job = align_job (8, max (100, round (50000 * scale)));
+    case 'tally_pairs_masked'
+      job = tally_job ('tally_pairs_masked', max (2, round (2000 * scale)), 20, 12, 6, 4);
     case 'tally_pairs_full/a'
       job = tally_job ('tally_pairs_full', max (2, round (2000 * scale)), 20, 12, 6, 4);
     case 'tally_pairs_full/b'
@@ -137,8 +154,8 @@ mex_dir = env_dir ('OCTAVE_BENCH_MEX', fullfile (here, '..', 'build', 'octave-me
 loops_dir = env_dir ('OCTAVE_FRESH_LOOPS', fullfile (here, '..', 'build', 'bench', 'octave-mex'));
 scale = env_number ('OCTAVE_BENCH_SCALE', 1);
 calls = 4;
-shapes = {'fold_links_full', 'tally_pairs_full/a', 'tally_pairs_full/b', 'align_series', ...
-          'fold_links_full/huge'};
+shapes = {'fold_links_full', 'fold_links_masked', 'tally_pairs_full/a', 'tally_pairs_full/b', ...
+          'tally_pairs_masked', 'align_series', 'align_series/wide', 'fold_links_full/huge'};
 
 % ---------------------------------------------------------------- a measuring process
 
@@ -167,6 +184,12 @@ elseif ~isempty (child)
   impl = child(sep+1:end);
   switch impl
     case 'native', addpath (native_dir);
+    case 'native1'
+      addpath (native_dir);
+      setenv ('TABLEFOLD_THREADS', '1');
+    case 'nohuge'
+      addpath (native_dir);
+      setenv ('TABLEFOLD_HUGE_PAGES', '0');
     case 'mex', addpath (mex_dir);
     case 'loops', addpath (loops_dir);
   end
@@ -204,7 +227,8 @@ end
 octave_cli = fullfile (here, '..', 'scripts', 'octave-cli-quiet');
 for v = {'MALLOC_ARENA_MAX', 'MALLOC_ARENA_TEST', 'MALLOC_CHECK_', 'MALLOC_MMAP_MAX_', ...
          'MALLOC_MMAP_THRESHOLD_', 'MALLOC_PERTURB_', 'MALLOC_TOP_PAD_', 'MALLOC_TRIM_THRESHOLD_', ...
-         'GLIBC_TUNABLES'}
+         'GLIBC_TUNABLES', 'TABLEFOLD_THREADS', 'TABLEFOLD_HUGE_PAGES', 'TABLEFOLD_ISA', ...
+         'OPENBLAS_NUM_THREADS', 'OMP_NUM_THREADS'}
   unsetenv (v{1});
 end
 % Agreement of the native functions with the vectorised code, in a process
@@ -307,7 +331,8 @@ for s = 1:numel (shapes)
 end
 
 summary = struct ('tool', 'octave_fresh', 'octave_version', OCTAVE_VERSION, 'scale', scale, ...
-                  'processes', processes, 'calls', calls);
+                  'processes', processes, 'calls', calls, 'processors', nproc (), ...
+                  'blas', strtrim (version ('-blas')));
 summary.shapes = results;
 write_json (out_file, summary);
 fprintf ('Results written to %s\n', out_file);

@@ -28,6 +28,7 @@
 #include "threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -164,6 +165,100 @@ void for_each_taken(const DoubleMatrix& links, const Io& io, const Poller& polle
     }
 }
 
+// The sides a pass serves: by_second, by_first or both.
+enum Sides : int { second_side = 1, first_side = 2, both_sides = 3 };
+inline bool serves(Sides sides, Side s) {
+    return (sides & (s == by_second ? second_side : first_side)) != 0;
+}
+
+// The scratch of the counting and ordering passes, every piece allocated by
+// the calling thread (a thread that allocates gets an allocator arena of its
+// own, whose memory stays with the process): the links of each side in
+// order, where each index's next link goes, and, for the threaded fold, each
+// index's output columns and the highest partner end that opened one.
+struct Ordering {
+    LinkOrder order[2];
+    std::vector<int32_t> next[2];
+    std::vector<int32_t> opened[2];
+    std::vector<int32_t> top[2];
+
+    explicit Ordering(int32_t n_index) {
+        for (LinkOrder& o : order)
+            o.start.assign(static_cast<size_t>(n_index) + 1, 0);
+    }
+    // After counting: where each index's links start, room for their
+    // positions, and (with `columns`) for the output columns of each index.
+    void prepare(bool columns) {
+        for (const Side s : {by_second, by_first}) {
+            LinkOrder& o = order[s];
+            const size_t n_index = o.start.size() - 1;
+            for (size_t i = 0; i < n_index; ++i)
+                o.start[i + 1] += o.start[i];
+            o.at.resize(static_cast<size_t>(o.start[n_index]));
+            next[s].assign(o.start.begin(), o.start.end() - 1);
+            if (columns) {
+                opened[s].assign(n_index, 0);
+                top[s].assign(n_index, 0);
+            }
+        }
+    }
+};
+
+// The counting pass of `sides`, in link order: order[s].start[i + 1] counts
+// index i's links on side s. Returns the first link a bucket of those sides
+// has no room for, its second end before its first (link -1: none), where
+// the pass stops.
+template <class Variant, class Io, class Poller>
+Overflow count_links(const Inputs& in, const Io& io, const Poller& poller, Sides sides,
+                     Ordering& o) {
+    const bool second = serves(sides, by_second);
+    const bool first = serves(sides, by_first);
+    Overflow stop{-1, 0, false, 0};
+    for_each_taken<Variant>(in.links, io, poller, [&](int32_t j, int32_t a, int32_t b) {
+        if (second) {
+            int32_t& f = o.order[by_second].start[static_cast<size_t>(b) + 1];
+            if (f >= in.count(by_second, b)) {
+                stop = Overflow{j, b, true, in.count(by_second, b)};
+                return false;
+            }
+            ++f;
+        }
+        if (first) {
+            int32_t& g = o.order[by_first].start[static_cast<size_t>(a) + 1];
+            if (g >= in.count(by_first, a)) {
+                stop = Overflow{j, a, false, in.count(by_first, a)};
+                return false;
+            }
+            ++g;
+        }
+        return true;
+    });
+    return stop;
+}
+
+// The ordering pass of `sides` once `o` is prepared: the positions of each
+// index's links, in link order, and where `o` has room for them, each
+// index's output columns (count_opened, counted on the way: a partner end
+// above the highest so far opens one).
+template <class Variant, class Io, class Poller>
+void order_links(const Inputs& in, const Io& io, const Poller& poller, Sides sides, Ordering& o) {
+    auto file = [&](Side s, int32_t i, int32_t partner, int32_t j) {
+        const size_t k = static_cast<size_t>(i);
+        o.order[s].at[static_cast<size_t>(o.next[s][k]++)] = j;
+        if (!o.opened[s].empty() && partner > o.top[s][k]) {
+            o.top[s][k] = partner;
+            ++o.opened[s][k];
+        }
+    };
+    const bool second = serves(sides, by_second);
+    const bool first = serves(sides, by_first);
+    for_each_taken<Variant>(in.links, io, poller, [&](int32_t j, int32_t a, int32_t b) {
+        if (second) file(by_second, b, a + 1, j);
+        if (first) file(by_first, a, b + 1, j);
+        return true;
+    });
+}
+
 // Files and folds the checked inputs `in` of `Variant`: by_second, then
 // by_first, as the bucket kernel does. A bucket that would receive more
 // links than its count ends the call before any output exists, at the link
@@ -171,45 +266,12 @@ void for_each_taken(const DoubleMatrix& links, const Io& io, const Poller& polle
 // otherwise the returned Overflow's link is -1.
 template <class Variant, class Io> Overflow fold_in_place(const Inputs& in, Io& io) {
     const DoubleMatrix& links = in.links;
-    const size_t n_index = static_cast<size_t>(in.n_index);
-    LinkOrder order[2];
-    // Counting pass, in link order: how many links each index takes on
-    // either side, and the first link a bucket has no room for.
-    for (LinkOrder& o : order)
-        o.start.assign(n_index + 1, 0);
-    int32_t taken = 0;
-    Overflow stop{-1, 0, false, 0};
-    for_each_taken<Variant>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
-        int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
-        int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
-        if (f >= in.count(by_second, b))
-            stop = Overflow{j, b, true, in.count(by_second, b)};
-        else if (g >= in.count(by_first, a))
-            stop = Overflow{j, a, false, in.count(by_first, a)};
-        if (stop.link >= 0) return false;
-        ++f;
-        ++g;
-        ++taken;
-        return true;
-    });
+    Ordering o(in.n_index);
+    const Overflow stop = count_links<Variant>(in, io, io, both_sides, o);
     if (stop.link >= 0) return stop;
-    // Where each index's links start, then their positions, in link order.
-    for (LinkOrder& o : order) {
-        for (size_t i = 0; i < n_index; ++i)
-            o.start[i + 1] += o.start[i];
-        o.at.resize(static_cast<size_t>(taken));
-    }
-    {
-        std::vector<int32_t> next_second(order[by_second].start.begin(),
-                                         order[by_second].start.end() - 1);
-        std::vector<int32_t> next_first(order[by_first].start.begin(),
-                                        order[by_first].start.end() - 1);
-        for_each_taken<Variant>(links, io, io, [&](int32_t j, int32_t a, int32_t b) {
-            order[by_second].at[static_cast<size_t>(next_second[static_cast<size_t>(b)]++)] = j;
-            order[by_first].at[static_cast<size_t>(next_first[static_cast<size_t>(a)]++)] = j;
-            return true;
-        });
-    }
+    o.prepare(false);
+    order_links<Variant>(in, io, io, both_sides, o);
+    const LinkOrder(&order)[2] = o.order;
     // Folding: every index of one side, then of the other.
     for (const Side s : {by_second, by_first}) {
         for (int32_t i = 0; i < in.n_index; ++i) {
@@ -223,136 +285,83 @@ template <class Variant, class Io> Overflow fold_in_place(const Inputs& in, Io& 
     return Overflow{-1, 0, false, 0};
 }
 
-// The same fold on `threads` threads (threads.h), by ranges of indices: each
-// range's thread counts and orders the links of its indices (reading every
-// link), then every output is created on the calling thread, in the order
-// fold_in_place creates them, then the ranges are folded. Each output entry
-// is written by one thread, from the links of its index in link order, as
+// The same fold on `threads` threads (threads.h). Counting and ordering run
+// one side a thread (each reads every link); then the calling thread
+// creates every output, in the order fold_in_place creates them, while the
+// other threads fold the entries created so far, in parts of about equal
+// numbers of links, and joins them once it is done. Each output entry is
+// written by one thread, from the links of its index in link order, as
 // fold_in_place writes it; the overflow returned is the one fold_in_place
-// finds first. Besides the members fold_in_place uses, `io` offers
+// finds. Besides the members fold_in_place uses, `io` offers
 //   DoubleMatrix output(Side s, int32_t i, int32_t rows, int32_t cols)
 //        entry i of output s, once created; may be called from any thread;
 // its is_nan may be called from any thread too, its create and poll on the
 // calling thread alone. `host_poll` is the host's poll on the calling
-// thread. Scratch: that of fold_in_place, four more counts per index, and a
-// little per thread.
+// thread. Scratch: that of fold_in_place and two more counts per index and
+// side.
 template <class Variant, class Io>
 Overflow fold_in_place_threaded(const Inputs& in, Io& io, int threads, void (*host_poll)()) {
     const DoubleMatrix& links = in.links;
-    const size_t n_index = static_cast<size_t>(in.n_index);
-    if (threads > in.n_index) threads = in.n_index > 0 ? in.n_index : 1;
-    // Range t: indices lo(t) .. lo(t + 1) - 1.
-    auto lo = [&](int t) {
-        return static_cast<int32_t>(static_cast<int64_t>(in.n_index) * t / threads);
-    };
-    LinkOrder order[2];
-    for (LinkOrder& o : order)
-        o.start.assign(n_index + 1, 0);
-    std::vector<Overflow> stop(static_cast<size_t>(threads), Overflow{-1, 0, false, 0});
-
-    // Counting, in link order: order[s].start[i + 1] counts index i's links.
-    threads::run(threads, threads, host_poll, [&](int32_t t, const threads::Poll& poll, int) {
-        const int32_t first = lo(t);
-        const int32_t past = lo(t + 1);
-        auto mine = [&](int32_t i) { return i >= first && i < past; };
-        Overflow& own = stop[static_cast<size_t>(t)];
-        for_each_taken<Variant>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
-            int32_t& f = order[by_second].start[static_cast<size_t>(b) + 1];
-            int32_t& g = order[by_first].start[static_cast<size_t>(a) + 1];
-            if (mine(b) && f >= in.count(by_second, b))
-                own = Overflow{j, b, true, in.count(by_second, b)};
-            else if (mine(a) && g >= in.count(by_first, a))
-                own = Overflow{j, a, false, in.count(by_first, a)};
-            if (own.link >= 0) return false;
-            if (mine(b)) ++f;
-            if (mine(a)) ++g;
-            return true;
-        });
+    Ordering o(in.n_index);
+    const Sides side_of[2] = {second_side, first_side};
+    Overflow stop[2] = {{-1, 0, false, 0}, {-1, 0, false, 0}};
+    threads::run(threads, 2, host_poll, [&](int32_t s, const threads::Poll& poll, int) {
+        stop[s] = count_links<Variant>(in, io, poll, side_of[s], o);
     });
     // The overflow at the first link, its second end before its first.
-    Overflow first_stop{-1, 0, false, 0};
-    for (const Overflow& o : stop)
-        if (o.link >= 0 && (first_stop.link < 0 || o.link < first_stop.link ||
-                            (o.link == first_stop.link && o.second_end)))
-            first_stop = o;
-    if (first_stop.link >= 0) return first_stop;
+    if (stop[by_second].link >= 0 &&
+        (stop[by_first].link < 0 || stop[by_second].link <= stop[by_first].link))
+        return stop[by_second];
+    if (stop[by_first].link >= 0) return stop[by_first];
+    o.prepare(true);
+    threads::run(threads, 2, host_poll, [&](int32_t s, const threads::Poll& poll, int) {
+        order_links<Variant>(in, io, poll, side_of[s], o);
+    });
+    const LinkOrder(&order)[2] = o.order;
+    const std::vector<int32_t>(&opened)[2] = o.opened;
 
-    // Where each range's links start on either side (every taken link has
-    // one second end and one first end).
-    std::vector<int32_t> offset[2];
-    for (const Side s : {by_second, by_first}) {
-        offset[s].assign(static_cast<size_t>(threads), 0);
-        int32_t at = 0;
-        for (int t = 0; t < threads; ++t) {
-            offset[s][static_cast<size_t>(t)] = at;
-            for (int32_t i = lo(t); i < lo(t + 1); ++i)
-                at += order[s].start[static_cast<size_t>(i) + 1];
-        }
-        order[s].at.resize(static_cast<size_t>(at));
-    }
-    // Ordering: each range's starts, then its links' positions in link
-    // order, and on the way each index's output columns (count_opened): a
-    // partner end above the highest so far, `top`, opens one.
-    std::vector<int32_t> next[2] = {std::vector<int32_t>(n_index), std::vector<int32_t>(n_index)};
-    std::vector<int32_t> top[2] = {std::vector<int32_t>(n_index, 0),
-                                   std::vector<int32_t>(n_index, 0)};
-    std::vector<int32_t> opened[2] = {std::vector<int32_t>(n_index, 0),
-                                      std::vector<int32_t>(n_index, 0)};
-    auto file = [&](Side s, int32_t i, int32_t partner, int32_t j) {
-        const size_t k = static_cast<size_t>(i);
-        order[s].at[static_cast<size_t>(next[s][k]++)] = j;
-        if (partner > top[s][k]) {
-            top[s][k] = partner;
-            ++opened[s][k];
+    // Output entry g of the sequence in which they are created: side
+    // g / n_index, index g % n_index. `created` counts those created.
+    const int64_t n_index = in.n_index;
+    const int64_t total = 2 * n_index;
+    std::atomic<int64_t> created{0};
+    auto create_all = [&] {
+        for (const Side s : {by_second, by_first})
+            for (int32_t i = 0; i < in.n_index; ++i) {
+                checks::poll_at(io, i);
+                io.create(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
+                created.store(s * n_index + i + 1, std::memory_order_release);
+            }
+    };
+    // Part p folds the entries whose links start in its share of all links.
+    const int32_t parts = threads * 16;
+    const int64_t taken = static_cast<int64_t>(order[by_second].at.size());
+    auto entry_at = [&](int32_t p) -> int64_t {
+        if (p == 0) return 0;
+        if (p == parts) return total;
+        const int64_t share = 2 * taken * p / parts;
+        const Side s = share <= taken ? by_second : by_first;
+        const std::vector<int32_t>& start = order[s].start;
+        const int64_t at = s == by_second ? share : share - taken;
+        return s * n_index + (std::lower_bound(start.begin(), start.end() - 1, at) - start.begin());
+    };
+    auto fold_part = [&](int32_t part, const threads::Poll& poll, int) {
+        const int64_t past = entry_at(part + 1);
+        for (int64_t g = entry_at(part); g < past; ++g) {
+            while (created.load(std::memory_order_acquire) <= g) {
+                poll.poll();
+                threads::pause();
+            }
+            const Side s = g < n_index ? by_second : by_first;
+            const int32_t i = static_cast<int32_t>(g - s * n_index);
+            checks::poll_at(poll, i);
+            fetch_ahead(links, order[s], i, in.n_index);
+            const DoubleMatrix out =
+                io.output(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
+            fold_index_into<Variant>(in, s, i, order[s], out);
         }
     };
-    threads::run(threads, threads, host_poll, [&](int32_t t, const threads::Poll& poll, int) {
-        const int32_t first = lo(t);
-        const int32_t past = lo(t + 1);
-        for (const Side s : {by_second, by_first}) {
-            int32_t at = offset[s][static_cast<size_t>(t)];
-            for (int32_t i = first; i < past; ++i) {
-                next[s][static_cast<size_t>(i)] = at;
-                at += order[s].start[static_cast<size_t>(i) + 1];
-                order[s].start[static_cast<size_t>(i) + 1] = at;
-            }
-        }
-        for_each_taken<Variant>(links, io, poll, [&](int32_t j, int32_t a, int32_t b) {
-            if (b >= first && b < past) file(by_second, b, a + 1, j);
-            if (a >= first && a < past) file(by_first, a, b + 1, j);
-            return true;
-        });
-    });
-    // Every output created here.
-    for (const Side s : {by_second, by_first})
-        for (int32_t i = 0; i < in.n_index; ++i) {
-            checks::poll_at(io, i);
-            io.create(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
-        }
-    // Folding, in ranges of about equal numbers of links.
-    const int32_t parts = threads * 16;
-    const int64_t links_taken = static_cast<int64_t>(order[by_second].at.size());
-    threads::run(threads, parts, host_poll, [&](int32_t part, const threads::Poll& poll, int) {
-        for (const Side s : {by_second, by_first}) {
-            // The part's indices: those whose links start in its share.
-            const std::vector<int32_t>& start = order[s].start;
-            auto index_at = [&](int32_t p) {
-                const int64_t share = (links_taken * p) / parts;
-                return static_cast<int32_t>(
-                    std::lower_bound(start.begin(), start.end() - 1, static_cast<int32_t>(share)) -
-                    start.begin());
-            };
-            const int32_t first = part == 0 ? 0 : index_at(part);
-            const int32_t past = part + 1 == parts ? in.n_index : index_at(part + 1);
-            for (int32_t i = first; i < past; ++i) {
-                checks::poll_at(poll, i);
-                fetch_ahead(links, order[s], i, in.n_index);
-                const DoubleMatrix out =
-                    io.output(s, i, in.bucket_rows, opened[s][static_cast<size_t>(i)]);
-                fold_index_into<Variant>(in, s, i, order[s], out);
-            }
-        }
-    });
+    threads::run(threads, parts, host_poll, fold_part, create_all);
     return Overflow{-1, 0, false, 0};
 }
 

@@ -119,6 +119,13 @@ inline int for_work(int64_t work, int threads) {
     return most < threads ? static_cast<int>(most) : threads;
 }
 
+// Lets the other threads run while this one waits for them.
+inline void pause() {
+#if !defined(TABLEFOLD_NO_THREADS)
+    std::this_thread::yield();
+#endif
+}
+
 // Thrown by a worker's poll once the call is stopped; `run` catches it.
 struct Stopped {};
 
@@ -226,11 +233,17 @@ class Thread {
 // for the calling thread (nullptr: none). Returns once every part is done,
 // or rethrows, after joining every thread, what stopped the call: the
 // calling thread's own exception, else the first worker's.
-template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), Part&& part) {
+//
+// `lead()`, where given, runs on the calling thread once the workers are
+// started and before it takes a part: work that only the calling thread
+// may do and that parts may wait for (polling as they wait).
+template <class Part, class Lead>
+void run(int threads, int32_t parts, void (*host_poll)(), Part&& part, Lead&& lead) {
 #if defined(TABLEFOLD_NO_THREADS)
     const std::atomic<bool> stop{false};
     const Poll poll(stop, host_poll);
     static_cast<void>(threads);
+    lead();
     for (int32_t i = 0; i < parts; ++i)
         part(i, poll, 0);
 #else
@@ -291,6 +304,7 @@ template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), 
                 }
             }
         }
+        lead();
         take_parts(Poll(stop, host_poll), 0);
         // Wait for the workers, polling the host meanwhile.
         std::unique_lock<std::mutex> lock(mutex);
@@ -314,6 +328,10 @@ template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), 
         t.join();
     if (failure) std::rethrow_exception(failure);
 #endif
+}
+
+template <class Part> void run(int threads, int32_t parts, void (*host_poll)(), Part&& part) {
+    run(threads, parts, host_poll, static_cast<Part&&>(part), [] {});
 }
 
 } // namespace threads

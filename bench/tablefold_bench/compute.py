@@ -33,8 +33,14 @@ FRESH_HUGE_SECONDS = 1.0
 # Below this many bytes of inputs and outputs, a memory factor would measure
 # the granularity of pages rather than the call: the table leaves it out.
 FRESH_FACTOR_BYTES = 1e6
-FRESH_IMPLS = {"native": "native", "mex": "MEX file", "octave": "vectorised Octave",
+FRESH_IMPLS = {"native": "native", "native1": "native, 1 thread", "nohuge":
+               "native, no huge pages", "mex": "MEX file", "octave": "vectorised Octave",
                "loops": "straight loops (MEX)"}
+# A native call on every processor of the run against one thread: least
+# speed-up (the one-thread best call over the every-processor one), and the
+# core counts the measured serial share is projected to.
+THREAD_TARGETS = {"align_series": 1.7, "tally_pairs_full/b": 1.7, "fold_links_full": 1.5}
+PROJECTED_CORES = (8, 16, 64)
 # A range of sizes departs from linear growth where the log-log slope between
 # neighbouring sizes lies outside these bounds and, over the whole range, the
 # time ends up more than LINEAR_MARGIN off proportional growth (less is noise
@@ -271,6 +277,7 @@ def fresh_figures(data):
 def fresh_targets(data):
     """(what, this run's figure as text, met) for every target of the fresh run."""
     out = []
+    threads = {t["name"]: t for t in thread_figures(data)}
     for shape in fresh_figures(data):
         name, impls = shape["name"], shape["impls"]
         native = impls.get("native")
@@ -288,10 +295,53 @@ def fresh_targets(data):
                 ratio = impls[impl]["best"] / native["best"]
                 out.append((f"{name} native >= {target:g}x {FRESH_IMPLS[impl]}",
                             f"{ratio:.2f}x", "yes" if ratio >= target else "no"))
+        t = threads.get(name)
+        if t and t["target"] is not None:
+            out.append((f"{name} native on {data.get('processors')} processors >= "
+                        f"{t['target']:g}x 1 thread", f"{t['speedup']:.2f}x",
+                        "yes" if t["speedup"] >= t["target"] else "no"))
         limit = FRESH_MEMORY_TARGETS.get(name)
         if limit is not None and native["factor"] is not None:
             out.append((f"{name} native memory factor <= {limit:g}", f"{native['factor']:.2f}",
                         "yes" if native["factor"] <= limit else "no"))
+    return out
+
+
+def thread_figures(data):
+    """Per shape timed on one thread and on every processor: both best calls,
+    the speed-up, its target, and the serial share s that Amdahl's law gives
+    from the speed-up S on the run's P processors, S = 1 / (s + (1 - s) / P),
+    with the speed-up it projects for each of PROJECTED_CORES (None where
+    the run had one processor)."""
+    p = data.get("processors") or 1
+    out = []
+    for shape in fresh_figures(data):
+        one, every = shape["impls"].get("native1"), shape["impls"].get("native")
+        if one is None or every is None:
+            continue
+        speedup = one["best"] / every["best"]
+        serial = min(1.0, max(0.0, (1 / speedup - 1 / p) / (1 - 1 / p))) if p > 1 else None
+        out.append({"name": shape["name"], "one": one["best"], "every": every["best"],
+                    "speedup": speedup, "target": THREAD_TARGETS.get(shape["name"]),
+                    "serial": serial,
+                    "projected": {n: 1 / (serial + (1 - serial) / n) for n in PROJECTED_CORES}
+                    if serial is not None else {}})
+    return out
+
+
+def first_calls(data, machine):
+    """Per shape and native implementation: (shape, implementation, first
+    call, best call, output bytes, what first touch of the output costs at
+    the machine's rate, its share of the first call)."""
+    out = []
+    for shape in fresh_figures(data):
+        for impl in ("native", "nohuge"):
+            f = shape["impls"].get(impl)
+            if f is None or shape["name"].endswith("/huge"):
+                continue
+            touch = first_touch_s(shape["output_bytes"], machine)
+            out.append((shape["name"], impl, f["first"], f["best"], shape["output_bytes"], touch,
+                        min(1.0, touch / f["first"]) if touch is not None else None))
     return out
 
 

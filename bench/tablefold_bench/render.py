@@ -150,6 +150,31 @@ def md_fresh(data):
     return lines + [""]
 
 
+def md_threads(data):
+    figures = C.thread_figures(data)
+    if not figures:
+        return []
+    rows = [[t["name"], fmt.time(t["one"]), fmt.time(t["every"]), f"{t['speedup']:.2f}x",
+             f">= {t['target']:g}x" if t["target"] else "-",
+             f"{100 * t['serial']:.0f}%" if t["serial"] is not None else "-"]
+            + [f"{t['projected'][n]:.1f}x" if t["projected"] else "-" for n in C.PROJECTED_CORES]
+            for t in figures]
+    return [prose("threads", processors=data.get("processors", "?"),
+                  blas=data.get("blas", "unknown")), "",
+            table(["shape", "1 thread", f"{data.get('processors', '?')} processors", "speed-up",
+                   "target", "serial share"]
+                  + [f"projected, {n} cores" for n in C.PROJECTED_CORES], rows), ""]
+
+
+def md_first_calls(data, machine):
+    rows = [[name, C.FRESH_IMPLS[impl], fmt.time(first), fmt.time(best), fmt.nbytes(nbytes),
+             fmt.time(touch), f"{100 * share:.0f}%"]
+            for name, impl, first, best, nbytes, touch, share in C.first_calls(data, machine)]
+    return [prose("first_calls"), "",
+            table(["shape", "implementation", "first call", "best call", "output",
+                   "first touch of the output", "share of the first call"], rows), ""]
+
+
 def md_bounds(data, machine):
     rows = [[name, what, fmt.time(bound), fmt.time(best), f"{100 * bound / best:.0f}%"]
             for name, what, bound, best in C.bounds(data, machine)]
@@ -241,6 +266,21 @@ def md_summary(results, info, started, reproduce):
                             f"; touching all of them fresh would cost "
                             f"{fmt.time(C.first_touch_s(m['peak'], probe))}" if probe else "")
                         + ".")
+        threads = C.thread_figures(fresh)
+        if threads:
+            lines.append(f"- On the {fresh.get('processors')} processors of this machine against "
+                         "one thread, in fresh processes (\"Every processor against one "
+                         "thread\"): " + "; ".join(
+                             f"`{t['name']}` {t['speedup']:.2f}x" + (
+                                 f" (target {t['target']:g}x)" if t["target"] else "")
+                             for t in threads) + ".")
+        wide = {impl: f for s in C.fresh_figures(fresh) if s["name"] == "align_series/wide"
+                for impl, f in s["impls"].items()}
+        if "native" in wide and "nohuge" in wide:
+            lines.append(f"- Huge pages for output blocks of 2 MiB and more (\"First calls\"): "
+                         f"the first call of `align_series/wide` takes "
+                         f"{fmt.time(wide['native']['first'])} with them and "
+                         f"{fmt.time(wide['nohuge']['first'])} without.")
         lines.append("")  # the table ends; the list of findings follows
     slower = [f"`{r['name']}` against the {what} in one session ({fmt.ratio(r[key] / r['native_s'])})"
               for r in (oc or {}).get("results", [])
@@ -494,9 +534,9 @@ def generated_markdown(rows, info, started, quick, results, problems):
                           f"{C.ALIGN_MEMORY_FACTOR:g}x its inputs plus outputs; this run: "
                           f"{factor:.2f}x, met: {met}.", ""]
     if fresh:
-        lines += md_fresh(fresh)
+        lines += md_fresh(fresh) + md_threads(fresh)
         if probe:
-            lines += md_bounds(fresh, probe)
+            lines += md_first_calls(fresh, probe) + md_bounds(fresh, probe)
     if results.get("parallel"):
         lines += md_parallel(results["parallel"])
     methods = []

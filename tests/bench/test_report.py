@@ -145,10 +145,27 @@ class FreshAndBounds(unittest.TestCase):
         self.assertEqual(C.fresh_targets(data), [
             ("fold_links_full native >= 5x MEX file", "5.00x", "yes"),
             ("fold_links_full native >= 8x vectorised Octave", "7.50x", "no"),
+            ("fold_links_full native on 2 processors >= 1.5x 1 thread", "1.55x", "yes"),
             ("fold_links_full native memory factor <= 1.3", "1.05", "yes"),
             ("tally_pairs_full/a native >= 7x straight loops (MEX)", "6.00x", "no"),
             ("`fold_links_full (zeros (2, 0), [2^31 - 1; 0])` (native), first call in a fresh "
              "process, < 1 s", "2.500 s", "no")])
+
+    def test_threads_and_first_calls(self):
+        data = fixture("fresh.json")
+        [t] = C.thread_figures(data)  # the one shape timed on one thread
+        # 0.31 s on one thread, 0.2 s on two: 1 / 1.55 = s + (1 - s) / 2
+        s = 2 / 1.55 - 1
+        self.assertAlmostEqual(t["serial"], s)
+        self.assertAlmostEqual(t["projected"][8], 1 / (s + (1 - s) / 8))
+        # superlinear speed-ups project no serial share below 0
+        data["shapes"][0]["impls"]["native1"]["best_s"] = [0.5]
+        self.assertEqual(C.thread_figures(data)[0]["serial"], 0.0)
+        first = C.first_calls(data, fixture("machine.json"))
+        self.assertEqual([(name, impl) for name, impl, *_ in first],
+                         [("fold_links_full", "native"), ("tally_pairs_full/a", "native")])
+        # 1e9 B at 2 s per GiB is 1.863 s: more than the first call, a share of 100%
+        self.assertEqual(first[0][6], 1.0)
 
     def test_bounds(self):
         b = C.bounds(fixture("fresh.json"), fixture("machine.json"))

@@ -88,3 +88,34 @@
 %! text = evalc ('help align_series');
 %! assert (! isempty (strfind (text, 'E_Distr statistics must not be empty')));
 %! assert (! isempty (strfind (text, 'Example')));
+
+%!test
+%! % The native function asks for huge pages on output blocks of 2 MiB and
+%! % more (where the system grants them on request), unless
+%! % TABLEFOLD_HUGE_PAGES=0; each output block here is 42 MB, above the
+%! % sizes the allocator serves from memory it has used before.
+%! [~, ~, ext] = fileparts (which ('align_series'));
+%! mode = '';
+%! if (exist ('/sys/kernel/mm/transparent_hugepage/enabled', 'file'))
+%!   mode = fileread ('/sys/kernel/mm/transparent_hugepage/enabled');
+%! end
+%! if (strcmp (ext, '.oct') && ! isempty (strfind (mode, '[madvise]')))
+%!   huge_kb = @() str2double (regexp (fileread ('/proc/self/smaps_rollup'), ...
+%!                                     'AnonHugePages:\s+(\d+)', 'tokens', 'once'){1});
+%!   t = [1:250000; zeros(20, 250000)];
+%!   k = {1:250000};
+%!   old = getenv ('TABLEFOLD_HUGE_PAGES');
+%!   unwind_protect
+%!     for setting = {'', '0'}
+%!       setenv ('TABLEFOLD_HUGE_PAGES', setting{1});
+%!       before = huge_kb ();
+%!       [o1, o2, o3, o4] = align_series ({t}, {t}, k, k);
+%!       rise = huge_kb () - before;
+%!       assert (isequal (o1{1}, t) && isequal (o2{1}, t));
+%!       assert (rise >= 2048 * isempty (setting{1}) && (rise < 2048 || isempty (setting{1})));
+%!       clear o1 o2 o3 o4;
+%!     end
+%!   unwind_protect_cleanup
+%!     setenv ('TABLEFOLD_HUGE_PAGES', old);
+%!   end_unwind_protect
+%! end
