@@ -56,13 +56,8 @@
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = align_series (varargin)
-  % Runs only where no compiled align_series comes before this file.
-  not_compiled ('align_series');
+  not_compiled ('align_series');  % where no compiled align_series comes first
 end
-
-%!test
-%! name = 'align_series';  % the compiled function in this folder is the one called
-%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! in1 = {[1 3; 11 31]};
@@ -86,3 +81,8 @@ end
 %! o1{1}   % values where the table has a column, NaN elsewhere
 %! o3{1}   % statistics where the table has a column, 0 elsewhere
 %! o4{1}
+
+%!test
+%! % the compiled function in this folder is the one called
+%! name = 'align_series';
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));

@@ -61,13 +61,8 @@
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = fold_links_full (varargin)
-  % Runs only where no compiled fold_links_full comes before this file.
-  not_compiled ('fold_links_full');
+  not_compiled ('fold_links_full');  % where no compiled fold_links_full comes first
 end
-
-%!test
-%! name = 'fold_links_full';  % the compiled function in this folder is the one called
-%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! links = [2 5 3 5 7; 1 1 1 1 1; 1 10 100 1000 10000];
@@ -86,3 +81,8 @@ end
 %! [by_second, by_first] = fold_links_full (links, counts);
 %! by_second{1}   % the links into index 1, folded on their first ends
 %! by_first{5}    % the two links out of index 5, summed
+
+%!test
+%! % the compiled function in this folder is the one called
+%! name = 'fold_links_full';
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));

@@ -68,13 +68,8 @@
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = fold_links_masked (varargin)
-  % Runs only where no compiled fold_links_masked comes before this file.
-  not_compiled ('fold_links_masked');
+  not_compiled ('fold_links_masked');  % where no compiled fold_links_masked comes first
 end
-
-%!test
-%! name = 'fold_links_masked';  % the compiled function in this folder is the one called
-%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! links = [1 1 1 2; 2 2 2 1; 4 NaN 6 8];
@@ -94,3 +89,8 @@ end
 %! by_second{2}   % 4 + 6, plus a surplus zero column
 %! by_first{1}    % the surplus column comes last
 %! by_first{2}
+
+%!test
+%! % the compiled function in this folder is the one called
+%! name = 'fold_links_masked';
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));

@@ -95,13 +95,8 @@
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = tally_pairs_full (varargin)
-  % Runs only where no compiled tally_pairs_full comes before this file.
-  not_compiled ('tally_pairs_full');
+  not_compiled ('tally_pairs_full');  % where no compiled tally_pairs_full comes first
 end
-
-%!test
-%! name = 'tally_pairs_full';  % the compiled function in this folder is the one called
-%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! W = [2 3];
@@ -119,3 +114,8 @@ end
 %! F = [5 7; 6 8];
 %! tally_pairs_full (W, S_out, 1, 1, F, 1)   % factor-weighted NaN-record term
 %! tally_pairs_full (W, S_out, 1, 1, F, 0)   % plain NaN-record term
+
+%!test
+%! % the compiled function in this folder is the one called
+%! name = 'tally_pairs_full';
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));

@@ -78,13 +78,8 @@
 % SPDX-License-Identifier: BSD-3-Clause
 
 function varargout = tally_pairs_masked (varargin)
-  % Runs only where no compiled tally_pairs_masked comes before this file.
-  not_compiled ('tally_pairs_masked');
+  not_compiled ('tally_pairs_masked');  % where no compiled tally_pairs_masked comes first
 end
-
-%!test
-%! name = 'tally_pairs_masked';  % the compiled function in this folder is the one called
-%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
 
 %!test
 %! T_out = {[2; 5; 7], [1; NaN; 0]};
@@ -98,3 +93,8 @@ end
 %! W = [2 3];
 %! T_out = {[2; 5; 7], [1; NaN; 0]};
 %! tally_pairs_masked (W, T_out, 1, 1)
+
+%!test
+%! % the compiled function in this folder is the one called
+%! name = 'tally_pairs_masked';
+%! source (fullfile (fileparts (file_in_loadpath ([name '.m'])), 'private', 'compiled_here.m'));
