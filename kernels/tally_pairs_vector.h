@@ -256,10 +256,11 @@ IEEE_AVX512 inline __m512d lookup(const Table16& t, const uint16_t* k) {
 
 // weight[j] = first[j] * W(k2[j], d), four at a time.
 IEEE_AVX2 inline void weights_by_four(VectorPlan& vp, const double* wd) {
-    GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
-    for (int32_t j = 0; j < vp.length; j += 4)
-        avx2_lanes::store(vp.weight + j, ieee::mul(avx2_lanes::load(vp.first + j),
-                                                   avx2_lanes::load(vp.weight + j)));
+    for (int32_t j = 0; j < vp.length; j += 4) {
+        const uint16_t* const k = vp.k2 + j;
+        const Lanes4 second = (Lanes4)_mm256_set_pd(wd[k[3]], wd[k[2]], wd[k[1]], wd[k[0]]);
+        avx2_lanes::store(vp.weight + j, ieee::mul(avx2_lanes::load(vp.first + j), second));
+    }
 }
 
 // The same eight at a time, the second factors permuted from registers as
