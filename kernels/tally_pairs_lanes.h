@@ -186,16 +186,17 @@ template <class Weights> TALLY_LANES_TARGET inline V step_weights(Weights w, int
     }
 }
 
-// A group laid out by columns: acc holds its rows x 4 accumulators
-// row-major (rows padded to a whole register), w its weights step by step;
-// in steps [full, steps) a column without a pair there takes -0.0.
+// A group laid out by columns over the records of a batch (see
+// VectorPlan): acc holds its rows x 4 accumulators row-major (rows padded to
+// a whole register), held in registers from the first record to the last;
+// a record's weights lie step by step at its own offset; in steps
+// [full, steps) a column without a pair there takes -0.0.
 template <int kRows>
-TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, const double* w,
+TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
                                           const VectorPlan::Segment& seg,
                                           const int32_t (&count)[4]) {
     constexpr int kVec = (4 * kRows + kLanes - 1) / kLanes;
     V acc[kVec];
-    V val[kVec];
     Mask pairs[kWeightRegisters]; // each lane's column's pairs
     for (int v = 0; v < kWeightRegisters; ++v) {
         int64_t lane_pairs[kLanes];
@@ -203,63 +204,74 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, cons
             lane_pairs[l] = count[(kLanes * v + l) % 4];
         std::memcpy(&pairs[v], lane_pairs, sizeof pairs[v]);
     }
-    for (int v = 0; v < kVec; ++v) {
+    for (int v = 0; v < kVec; ++v)
         acc[v] = load(acc_mem + kLanes * v);
-        double lane_values[kLanes];
-        for (int l = 0; l < kLanes; ++l) {
-            const int row = (kLanes * v + l) / 4;
-            lane_values[l] = row < kRows ? x[row] : 0.0;
-        }
-        val[v] = load(lane_values);
-    }
-    int32_t s = 0;
-    for (; s < seg.full; ++s) {
-        V wv[kWeightRegisters];
-        for (int v = 0; v < kWeightRegisters; ++v)
-            wv[v] = step_weights(w + 4 * s, v);
-        TABLEFOLD_UNROLL
-        for (int v = 0; v < kVec; ++v)
-            acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
-    }
-    const Mask minus_zero = (Mask)splat(-0.0);
-    for (; s < seg.steps; ++s) {
-        V wv[kWeightRegisters];
-        Mask taken[kWeightRegisters];
-        for (int v = 0; v < kWeightRegisters; ++v) {
-            wv[v] = step_weights(w + 4 * s, v);
-            taken[v] = pairs[v] > static_cast<int64_t>(s);
-        }
-        TABLEFOLD_UNROLL
+    for (int32_t b = 0; b < vp.batched; ++b) {
+        const double* const x = vp.batch_x[b];
+        const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length + seg.at;
+        // Lanes past the last row repeat it: their sums are never read back.
+        V val[kVec];
         for (int v = 0; v < kVec; ++v) {
-            const Mask term = (Mask)ieee::mul(wv[v % kWeightRegisters], val[v]);
-            const Mask t = taken[v % kWeightRegisters];
-            acc[v] = ieee::add(acc[v], (V)((term & t) | (minus_zero & ~t)));
+            V lanes = splat(0.0);
+            for (int l = 0; l < kLanes; ++l) {
+                const int row = (kLanes * v + l) / 4;
+                lanes[l] = x[row < kRows ? row : kRows - 1];
+            }
+            val[v] = lanes;
+        }
+        int32_t s = 0;
+        for (; s < seg.full; ++s) {
+            V wv[kWeightRegisters];
+            for (int v = 0; v < kWeightRegisters; ++v)
+                wv[v] = step_weights(w + 4 * s, v);
+            TABLEFOLD_UNROLL
+            for (int v = 0; v < kVec; ++v)
+                acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
+        }
+        for (; s < seg.steps; ++s) {
+            V wv[kWeightRegisters];
+            Mask taken[kWeightRegisters];
+            for (int v = 0; v < kWeightRegisters; ++v) {
+                wv[v] = step_weights(w + 4 * s, v);
+                taken[v] = pairs[v] > static_cast<int64_t>(s);
+            }
+            TABLEFOLD_UNROLL
+            for (int v = 0; v < kVec; ++v)
+                acc[v] = add_where(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]),
+                                   taken[v % kWeightRegisters]);
         }
     }
     for (int v = 0; v < kVec; ++v)
         store(acc_mem + kLanes * v, acc[v]);
 }
 
-// One value record's terms (x: its n - 1 values), once its weights are in
-// vp.weight.
+// The terms of the batch's value records (vp.batch_x: their n - 1 values),
+// once their weights are in vp.weight. Each segment takes the records in
+// order; the segments' elements are apart, so that every element takes its
+// terms in loop order.
 TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
-                                     const DoubleMatrix& tally, const double* x) {
+                                     const DoubleMatrix& tally) {
     for (int32_t s = 0; s < vp.segments; ++s) {
         const VectorPlan::Segment& seg = vp.segment[s];
-        const double* const w = vp.weight + seg.at;
         if (seg.lanes == 0) {
             // This column and the ones laid out by rows after it, side by side.
             double* t[kMaxSide] = {};
-            const double* wc[kMaxSide] = {};
+            int32_t at[kMaxSide] = {};
             int32_t count[kMaxSide] = {};
             int32_t cols = 0;
             for (; cols < kMaxSide && s < vp.segments && vp.segment[s].lanes == 0; ++cols, ++s) {
                 t[cols] = tally.column(plan.column[vp.segment[s].column]);
-                wc[cols] = vp.weight + vp.segment[s].at;
+                at[cols] = vp.segment[s].at;
                 count[cols] = vp.segment[s].steps;
             }
             --s;
-            by_rows(t, x, vp.rows, wc, count, cols);
+            for (int32_t b = 0; b < vp.batched; ++b) {
+                const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length;
+                const double* wc[kMaxSide] = {};
+                for (int32_t c = 0; c < cols; ++c)
+                    wc[c] = w + at[c];
+                by_rows(t, vp.batch_x[b], vp.rows, wc, count, cols);
+            }
             continue;
         }
         int32_t count[4] = {0, 0, 0, 0};
@@ -268,25 +280,25 @@ TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
         double* const acc = vp.cross + seg.acc;
         switch (vp.rows) {
         case 1:
-            by_columns<1>(acc, x, w, seg, count);
+            by_columns<1>(acc, vp, seg, count);
             break;
         case 2:
-            by_columns<2>(acc, x, w, seg, count);
+            by_columns<2>(acc, vp, seg, count);
             break;
         case 3:
-            by_columns<3>(acc, x, w, seg, count);
+            by_columns<3>(acc, vp, seg, count);
             break;
         case 4:
-            by_columns<4>(acc, x, w, seg, count);
+            by_columns<4>(acc, vp, seg, count);
             break;
         case 5:
-            by_columns<5>(acc, x, w, seg, count);
+            by_columns<5>(acc, vp, seg, count);
             break;
         case 6:
-            by_columns<6>(acc, x, w, seg, count);
+            by_columns<6>(acc, vp, seg, count);
             break;
         default:
-            by_columns<7>(acc, x, w, seg, count);
+            by_columns<7>(acc, vp, seg, count);
             break;
         }
     }
