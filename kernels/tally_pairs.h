@@ -194,66 +194,14 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
     });
 }
 
-// A NaN record reads F_switch once per pair, in plan order, before its
-// terms; then its columns take their terms four side by side (each
-// element's in plan order), so that their subtractions need not wait for
-// each other.
-struct NanRecord {
-    const PairPlan& plan;
-    const DoubleMatrix& tally;
-    int32_t row; // the last row, n - 1
-    double fg, fd;
-    const double* wg;
-    const double* wd;
-    const uint64_t* switch_bits; // bit p: pair p read an F_switch other than 0
-
-    double term(int32_t p) const {
-        const double a = wg[plan.k1[p]];
-        const double b = wd[plan.k2[p]];
-        return ((switch_bits[p / 64] >> (p % 64)) & 1) != 0
-                   ? ieee::mul(ieee::mul(ieee::mul(fg, a), fd), b)
-                   : ieee::mul(a, b);
-    }
-
-    void terms() const {
-        constexpr int32_t kSide = 4;
-        for (int32_t c0 = 0; c0 < plan.columns; c0 += kSide) {
-            const int32_t side = plan.columns - c0 < kSide ? plan.columns - c0 : kSide;
-            double acc[kSide] = {0, 0, 0, 0};
-            int32_t first[kSide] = {0, 0, 0, 0};
-            int32_t count[kSide] = {0, 0, 0, 0};
-            int32_t common = 1 << 30;
-            for (int32_t l = 0; l < side; ++l) {
-                acc[l] = tally.column(plan.column[c0 + l])[row];
-                first[l] = plan.start[c0 + l];
-                count[l] = plan.start[c0 + l + 1] - first[l];
-                if (count[l] < common) common = count[l];
-            }
-            if (side == kSide) {
-                for (int32_t s = 0; s < common; ++s)
-                    for (int32_t l = 0; l < kSide; ++l)
-                        acc[l] = ieee::sub(acc[l], term(first[l] + s));
-            } else {
-                common = 0;
-            }
-            for (int32_t l = 0; l < side; ++l) {
-                for (int32_t s = common; s < count[l]; ++s)
-                    acc[l] = ieee::sub(acc[l], term(first[l] + s));
-                tally.column(plan.column[c0 + l])[row] = acc[l];
-            }
-        }
-    }
-};
-
 // The loop nest over a plan (see PairPlan): per record, the host's NaN test
 // and the partner check as in tally_each_pair, then the record's terms
 // column by column. A value record's terms go to the adder (LaneTerms,
 // VectorTerms): it takes W(:, g) once per entry, and per value record
 // W(:, d) and the values; it forms the weight of every pair first, then
 // adds weight times value. A NaN record (full variant) reads F_switch once
-// per pair, as the loop nest does (all of them before its terms, see
-// NanRecord), and subtracts its term from the column's last row, which no
-// adder holds.
+// per pair, as the loop nest does, and subtracts its term from the column's
+// last row, which no adder holds.
 //
 // A tile of the tally (see run_in_tiles) takes the adder of some of its
 // columns and value rows: its values start at row `first_row`, and its NaN
@@ -262,7 +210,6 @@ template <class V, class Adder, class Io>
 Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
                      const DoubleMatrix& F, const DoubleMatrix& tally, Io& io, int64_t record_cost,
                      int32_t first_row = 0, bool nan_terms = true) {
-    uint64_t switch_bits[PairPlan::kMaxPairs / 64];
     int32_t gathered = -1;
     const Status status = walk_records<V>(W, io, record_cost, [&](const Record& x) {
         const double* const wg = W.column(x.g);
@@ -274,15 +221,21 @@ Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
             }
             adder.record(wd, x.data + 1 + first_row);
         } else if (V::nan_records && nan_terms) {
-            for (int32_t p = 0; p < plan.pairs; ++p) {
-                const uint64_t bit = uint64_t(1) << (p % 64);
-                if (io.read_switch() != 0.0)
-                    switch_bits[p / 64] |= bit;
-                else
-                    switch_bits[p / 64] &= ~bit;
+            const int32_t n = x.n;
+            const double fg = F.at(1, x.g);
+            const double fd = F.at(0, x.d);
+            for (int32_t c = 0; c < plan.columns; ++c) {
+                double* const last = tally.column(plan.column[c]) + (n - 1);
+                double acc = *last;
+                for (int32_t p = plan.start[c]; p < plan.start[c + 1]; ++p) {
+                    const double a = wg[plan.k1[p]];
+                    const double b = wd[plan.k2[p]];
+                    acc = ieee::sub(acc, io.read_switch() != 0.0
+                                             ? ieee::mul(ieee::mul(ieee::mul(fg, a), fd), b)
+                                             : ieee::mul(a, b));
+                }
+                *last = acc;
             }
-            NanRecord{plan, tally, x.n - 1, F.at(1, x.g), F.at(0, x.d), wg, wd, switch_bits}
-                .terms();
         }
         return true;
     });
