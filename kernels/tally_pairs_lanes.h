@@ -190,11 +190,12 @@ template <class Weights> TALLY_LANES_TARGET inline V step_weights(Weights w, int
 // VectorPlan): acc holds its rows x 4 accumulators row-major (rows padded to
 // a whole register), held in registers from the first record to the last;
 // a record's weights lie step by step at its own offset; in steps
-// [full, steps) a column without a pair there takes -0.0.
-template <int kRows>
+// [full, steps) a column without a pair there keeps its sum (add_where).
+// `ahead(b)` comes before record b's steps (see terms).
+template <int kRows, class Next>
 TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
-                                          const VectorPlan::Segment& seg,
-                                          const int32_t (&count)[4]) {
+                                          const VectorPlan::Segment& seg, const int32_t (&count)[4],
+                                          const Next& ahead) {
     constexpr int kVec = (4 * kRows + kLanes - 1) / kLanes;
     V acc[kVec];
     Mask pairs[kWeightRegisters]; // each lane's column's pairs
@@ -207,6 +208,7 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
     for (int v = 0; v < kVec; ++v)
         acc[v] = load(acc_mem + kLanes * v);
     for (int32_t b = 0; b < vp.batched; ++b) {
+        ahead(b);
         const double* const x = vp.batch_x[b];
         const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length + seg.at;
         // Lanes past the last row repeat it: their sums are never read back.
@@ -245,13 +247,28 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
         store(acc_mem + kLanes * v, acc[v]);
 }
 
-// The terms of the batch's value records (vp.batch_x: their n - 1 values),
-// once their weights are in vp.weight. Each segment takes the records in
-// order; the segments' elements are apart, so that every element takes its
-// terms in loop order.
+// The terms of the batch's value records (vp.batch_x: their n - 1 values).
+// Each segment takes the records in order; the segments' elements are
+// apart, so that every element takes its terms in loop order. `weights(b)`
+// forms record b's weights in vp.weight: record 0's first, each next one's
+// while the first segment takes the terms of the one before, so that the
+// processor forms them while the sums wait for their additions.
+template <class Weights> struct Ahead {
+    const Weights& weights;
+    int32_t batched;
+    bool first;
+    TALLY_LANES_TARGET void operator()(int32_t b) const {
+        if (first && b + 1 < batched) weights(b + 1);
+    }
+};
+
+template <class Weights>
 TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
-                                     const DoubleMatrix& tally) {
-    for (int32_t s = 0; s < vp.segments; ++s) {
+                                     const DoubleMatrix& tally, const Weights& weights) {
+    if (vp.batched > 0) weights(0);
+    Ahead<Weights> ahead{weights, vp.batched, true};
+    bool& first = ahead.first;
+    for (int32_t s = 0; s < vp.segments; ++s, first = false) {
         const VectorPlan::Segment& seg = vp.segment[s];
         if (seg.lanes == 0) {
             // This column and the ones laid out by rows after it, side by side.
@@ -266,6 +283,7 @@ TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
             }
             --s;
             for (int32_t b = 0; b < vp.batched; ++b) {
+                ahead(b);
                 const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length;
                 const double* wc[kMaxSide] = {};
                 for (int32_t c = 0; c < cols; ++c)
@@ -280,25 +298,25 @@ TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
         double* const acc = vp.cross + seg.acc;
         switch (vp.rows) {
         case 1:
-            by_columns<1>(acc, vp, seg, count);
+            by_columns<1>(acc, vp, seg, count, ahead);
             break;
         case 2:
-            by_columns<2>(acc, vp, seg, count);
+            by_columns<2>(acc, vp, seg, count, ahead);
             break;
         case 3:
-            by_columns<3>(acc, vp, seg, count);
+            by_columns<3>(acc, vp, seg, count, ahead);
             break;
         case 4:
-            by_columns<4>(acc, vp, seg, count);
+            by_columns<4>(acc, vp, seg, count, ahead);
             break;
         case 5:
-            by_columns<5>(acc, vp, seg, count);
+            by_columns<5>(acc, vp, seg, count, ahead);
             break;
         case 6:
-            by_columns<6>(acc, vp, seg, count);
+            by_columns<6>(acc, vp, seg, count, ahead);
             break;
         default:
-            by_columns<7>(acc, vp, seg, count);
+            by_columns<7>(acc, vp, seg, count, ahead);
             break;
         }
     }

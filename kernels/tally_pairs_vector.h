@@ -10,22 +10,27 @@
 // advances several elements by one step of their own sequences, never two
 // steps of one. Two layouts share a value record's work:
 //
-//   by rows     one tally column at a time, four rows per register; the
+//   by rows     a tally column's rows, one register per kLanes rows; the
 //               column's weights are broadcast. For columns of many rows.
+//               Columns of few registers go up to four side by side, so
+//               that enough independent sums hide the addition's latency.
 //   by columns  a group of up to four tally columns side by side, one
 //               register per row; the groups' weights are laid out step by
 //               step (step s, lane l: the s-th pair of the group's column
 //               l). Columns of few rows (n - 1 at most 7) would leave most
 //               of a register empty in the other layout. A column with
 //               fewer pairs than the group's longest takes -0.0 instead of
-//               a term in the steps it has no pair for: x + (-0.0) is x for
-//               every x under the default rounding, the sign of zero and
-//               NaN included.
+//               a term in the steps it has no pair for (or keeps its sum,
+//               the same): x + (-0.0) is x for every x under the default
+//               rounding, the sign of zero and NaN included.
 //
-// Per value record the weights W(k1, g) * W(k2, d) of all pairs are formed
-// first, in the layout's order: two (NEON) or four (AVX2) at a time from
-// factors loaded one by one, or on AVX-512 with K <= 16 eight at a time from factors permuted out
-// of two registers that hold W(:, g) and W(:, d). The W(k1, g) are gathered
+// Value records go in batches of one entry's records (VectorPlan): each
+// layout holds its sums in registers across the batch. Per value record the
+// weights W(k1, g) * W(k2, d) of all pairs are formed in the layout's
+// order, the next record's while the first layout adds the terms of this
+// one: two (NEON) or four (AVX2) at a time from factors loaded one by one,
+// or on AVX-512 with K <= 16 eight at a time from factors permuted out of
+// two registers that hold W(:, g) and W(:, d). The W(k1, g) are gathered
 // once per entry.
 #ifndef KERNELS_TALLY_PAIRS_VECTOR_H
 #define KERNELS_TALLY_PAIRS_VECTOR_H
@@ -312,19 +317,28 @@ IEEE_AVX512 inline void weights_by_eight(const VectorPlan& vp, const double* wd,
     }
 }
 
-// A batch's terms: the weights of all its records first, then the terms.
+// A batch's weights, record by record (see the lanes' `terms`).
+struct WeightsByFour {
+    VectorPlan& vp;
+    IEEE_AVX2 void operator()(int32_t b) const {
+        weights_by_four(vp, vp.batch_wd[b], vp.weight + static_cast<int64_t>(b) * vp.length);
+    }
+};
+struct WeightsByEight {
+    VectorPlan& vp;
+    IEEE_AVX512 void operator()(int32_t b) const {
+        weights_by_eight(vp, vp.batch_wd[b], vp.weight + static_cast<int64_t>(b) * vp.length);
+    }
+};
+
 TABLEFOLD_NOINLINE __attribute__((target("avx2"))) inline void
 vector_records_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally) {
-    for (int32_t b = 0; b < vp.batched; ++b)
-        weights_by_four(vp, vp.batch_wd[b], vp.weight + static_cast<int64_t>(b) * vp.length);
-    avx2_lanes::terms(vp, plan, tally);
+    avx2_lanes::terms(vp, plan, tally, WeightsByFour{vp});
 }
 
 TABLEFOLD_NOINLINE __attribute__((target("avx2,avx512f,avx512vl"))) inline void
 vector_records_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally) {
-    for (int32_t b = 0; b < vp.batched; ++b)
-        weights_by_eight(vp, vp.batch_wd[b], vp.weight + static_cast<int64_t>(b) * vp.length);
-    avx512_lanes::terms(vp, plan, tally);
+    avx512_lanes::terms(vp, plan, tally, WeightsByEight{vp});
 }
 
 // The first factors W(k1, g) of an entry, by permutes (K <= 16) or one by one.
@@ -387,18 +401,17 @@ IEEE_NEON inline Lanes add_where(Lanes acc, Lanes term, Mask2 taken) {
 
 namespace tally_pairs {
 
-// A batch's terms: weight[j] = first[j] * W(k2[j], d) of every record, two
-// at a time, then the terms.
+// A batch's terms, with weight[j] = first[j] * W(k2[j], d) of each record
+// two at a time.
 TABLEFOLD_NOINLINE inline void vector_records_neon(VectorPlan& vp, const PairPlan& plan,
                                                    const DoubleMatrix& tally) {
-    for (int32_t b = 0; b < vp.batched; ++b) {
+    neon_lanes::terms(vp, plan, tally, [&vp](int32_t b) {
         const double* const wd = vp.batch_wd[b];
         double* const out = vp.weight + static_cast<int64_t>(b) * vp.length;
         for (int32_t j = 0; j < vp.length; j += 2)
             store_lanes(out + j,
                         ieee::mul(load_lanes(vp.first + j), Lanes{wd[vp.k2[j]], wd[vp.k2[j + 1]]}));
-    }
-    neon_lanes::terms(vp, plan, tally);
+    });
 }
 
 } // namespace tally_pairs
