@@ -258,6 +258,14 @@ inline int64_t record_work(const PairPlan& plan, int32_t value_rows) {
     return static_cast<int64_t>(plan.pairs) * (value_rows + 1) + 16;
 }
 
+// The value records a vector adder may gather before adding their terms:
+// no more work than lies between two polls, so that a poll waits for at
+// most one batch.
+inline int32_t batch_records(const PairPlan& plan, int32_t value_rows) {
+    const int64_t records = kPollWork / record_work(plan, value_rows);
+    return records < 1 ? 1 : records > (1 << 20) ? (1 << 20) : static_cast<int32_t>(records);
+}
+
 template <class V, class Io>
 TABLEFOLD_NOINLINE Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
                                            const DoubleMatrix& tally, Io& io) {
@@ -271,11 +279,12 @@ Status run_planned(const PairPlan& plan, const Inputs& in, const DoubleMatrix& t
                    Isa isa) {
 #if defined(TALLY_VECTOR_PATHS)
     const IsaPath& path = isa_path(isa);
-    if (path.record != nullptr) {
-        // Its layouts take about 120 kB: the heap, not the host's stack.
+    if (path.records != nullptr) {
+        // Its layouts take about 170 kB: the heap, not the host's stack.
         const std::unique_ptr<VectorPlan> vp(new (std::nothrow) VectorPlan);
         if (vp) {
-            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, path);
+            VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, path,
+                              batch_records(plan, in.n - 1));
             return tally_planned<V>(plan, adder, in.W, in.F, tally, io,
                                     record_work(plan, in.n - 1));
         }
@@ -403,8 +412,9 @@ TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const In
     const int64_t cost = record_work(part, value_rows);
 #if defined(TALLY_VECTOR_PATHS)
     const IsaPath& path = isa_path(isa);
-    if (path.record != nullptr) {
-        VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, path);
+    if (path.records != nullptr) {
+        VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, path,
+                          batch_records(part, value_rows));
         return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
     }
 #else
@@ -421,7 +431,7 @@ TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const In
 // Besides the members `run` uses, `io.records` may be called from any
 // thread; F_switch is read once, on the calling thread, before the tiles
 // (a tile's NaN records then use that value). `host_poll` is the host's
-// poll on the calling thread. Scratch: a TileScratch per thread (about 220
+// poll on the calling thread. Scratch: a TileScratch per thread (about 260
 // kB), allocated here, so that the threads allocate nothing.
 template <class V, class Io>
 Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,

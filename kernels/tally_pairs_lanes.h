@@ -39,67 +39,138 @@ TALLY_LANES_TARGET inline void store(double* p, V v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-// Rows [0, kLanes * kVec) of one tally column, the last register holding
-// `live` rows (1 to kLanes), take `count` terms w[p] * x[i] in order.
-template <int kVec>
-TALLY_LANES_TARGET inline void column_block(double* t, const double* x, int32_t live,
-                                            const double* w, int32_t count) {
-    V acc[kVec];
-    V val[kVec];
-    for (int v = 0; v + 1 < kVec; ++v) {
-        acc[v] = load(t + kLanes * v);
-        val[v] = load(x + kLanes * v);
-    }
-    acc[kVec - 1] = load_part(t + kLanes * (kVec - 1), live);
-    val[kVec - 1] = load_part(x + kLanes * (kVec - 1), live);
-    for (int32_t p = 0; p < count; ++p) {
-        const V wv = splat(w[p]);
-        TABLEFOLD_UNROLL
-        for (int v = 0; v < kVec; ++v)
-            acc[v] = ieee::add(acc[v], ieee::mul(wv, val[v]));
-    }
-    for (int v = 0; v + 1 < kVec; ++v)
-        store(t + kLanes * v, acc[v]);
-    store_part(t + kLanes * (kVec - 1), acc[kVec - 1], live);
+// Columns laid out by rows that go side by side for kVec registers each:
+// enough independent sums to hide the addition's latency (one column of few
+// registers would have each step wait for the last), within the registers
+// the path has for accumulators and the columns' weights (the values may
+// be read from memory).
+template <int kVec> constexpr int side_by_side() {
+    constexpr int registers = kLanes == 4 ? 16 : 32;
+    int c = 4;
+    while (c > 1 && (c * kVec > 12 || c * (kVec + 1) > registers - 2))
+        --c;
+    return c;
 }
 
-// A tally column laid out by rows: blocks of eight registers, then the rest.
-TALLY_LANES_TARGET inline void by_rows(double* t, const double* x, int32_t rows, const double* w,
-                                       int32_t count) {
+// Rows [0, kLanes * kVec) of kCols tally columns, the last register holding
+// `live` rows (1 to kLanes), take their terms w[c][p] * x[i] in order,
+// p = 0 .. count[c] - 1: first the steps every column takes, side by side,
+// then each column's last ones.
+template <int kVec, int kCols>
+TALLY_LANES_TARGET inline void column_block(double* const (&t)[kCols], const double* x,
+                                            int32_t live, const double* const (&w)[kCols],
+                                            const int32_t (&count)[kCols]) {
+    V acc[kCols][kVec];
+    V val[kVec];
+    for (int v = 0; v + 1 < kVec; ++v)
+        val[v] = load(x + kLanes * v);
+    val[kVec - 1] = load_part(x + kLanes * (kVec - 1), live);
+    int32_t common = count[0];
+    for (int c = 0; c < kCols; ++c) {
+        for (int v = 0; v + 1 < kVec; ++v)
+            acc[c][v] = load(t[c] + kLanes * v);
+        acc[c][kVec - 1] = load_part(t[c] + kLanes * (kVec - 1), live);
+        if (count[c] < common) common = count[c];
+    }
+    for (int32_t p = 0; p < common; ++p) {
+        TABLEFOLD_UNROLL
+        for (int c = 0; c < kCols; ++c) {
+            const V wv = splat(w[c][p]);
+            TABLEFOLD_UNROLL
+            for (int v = 0; v < kVec; ++v)
+                acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
+        }
+    }
+    for (int c = 0; c < kCols; ++c) {
+        for (int32_t p = common; p < count[c]; ++p) {
+            const V wv = splat(w[c][p]);
+            TABLEFOLD_UNROLL
+            for (int v = 0; v < kVec; ++v)
+                acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
+        }
+        for (int v = 0; v + 1 < kVec; ++v)
+            store(t[c] + kLanes * v, acc[c][v]);
+        store_part(t[c] + kLanes * (kVec - 1), acc[c][kVec - 1], live);
+    }
+}
+
+// Up to kMaxSide tally columns laid out by rows (`cols` of them, each at
+// t[c] with its weights w[c] and count[c] pairs): blocks of eight registers
+// one column at a time (eight sums already), then the rest side by side.
+constexpr int kMaxSide = 4;
+
+template <int kVec>
+TALLY_LANES_TARGET inline void rest_side_by_side(double* const (&t)[kMaxSide], const double* x,
+                                                 int32_t live, const double* const (&w)[kMaxSide],
+                                                 const int32_t (&count)[kMaxSide], int32_t cols) {
+    constexpr int kSide = side_by_side<kVec>();
+    int32_t c = 0;
+    if constexpr (kSide > 1) {
+        for (; c + kSide <= cols; c += kSide) {
+            double* tc[kSide];
+            const double* wc[kSide];
+            int32_t nc[kSide];
+            for (int l = 0; l < kSide; ++l) {
+                tc[l] = t[c + l];
+                wc[l] = w[c + l];
+                nc[l] = count[c + l];
+            }
+            column_block<kVec, kSide>(tc, x, live, wc, nc);
+        }
+    }
+    for (; c < cols; ++c) {
+        double* const tc[1] = {t[c]};
+        const double* const wc[1] = {w[c]};
+        const int32_t nc[1] = {count[c]};
+        column_block<kVec, 1>(tc, x, live, wc, nc);
+    }
+}
+
+TALLY_LANES_TARGET inline void by_rows(double* const (&t)[kMaxSide], const double* x, int32_t rows,
+                                       const double* const (&w)[kMaxSide],
+                                       const int32_t (&count)[kMaxSide], int32_t cols) {
     constexpr int32_t kBlock = 8 * kLanes;
     int32_t i = 0;
     for (; i + kBlock <= rows; i += kBlock)
-        column_block<8>(t + i, x + i, kLanes, w, count);
+        for (int32_t c = 0; c < cols; ++c) {
+            double* const tc[1] = {t[c] + i};
+            const double* const wc[1] = {w[c]};
+            const int32_t nc[1] = {count[c]};
+            column_block<8, 1>(tc, x + i, kLanes, wc, nc);
+        }
     const int32_t rest = rows - i;
     if (rest == 0) return;
     const int32_t vectors = (rest + kLanes - 1) / kLanes;
     const int32_t live = rest - kLanes * (vectors - 1);
-    t += i;
+    double* ti[kMaxSide];
+    for (int32_t c = 0; c < cols; ++c)
+        ti[c] = t[c] + i;
+    double* const(&tr)[kMaxSide] = ti;
     x += i;
     switch (vectors) {
     case 1:
-        column_block<1>(t, x, live, w, count);
+        rest_side_by_side<1>(tr, x, live, w, count, cols);
         break;
     case 2:
-        column_block<2>(t, x, live, w, count);
+        rest_side_by_side<2>(tr, x, live, w, count, cols);
         break;
     case 3:
-        column_block<3>(t, x, live, w, count);
+        rest_side_by_side<3>(tr, x, live, w, count, cols);
         break;
     case 4:
-        column_block<4>(t, x, live, w, count);
+        rest_side_by_side<4>(tr, x, live, w, count, cols);
         break;
     case 5:
-        column_block<5>(t, x, live, w, count);
+        rest_side_by_side<5>(tr, x, live, w, count, cols);
         break;
     case 6:
-        column_block<6>(t, x, live, w, count);
+        rest_side_by_side<6>(tr, x, live, w, count, cols);
         break;
     case 7:
-        column_block<7>(t, x, live, w, count);
+        rest_side_by_side<7>(tr, x, live, w, count, cols);
         break;
     default:
-        column_block<8>(t, x, live, w, count);
+        rest_side_by_side<8>(tr, x, live, w, count, cols);
         break;
     }
 }
@@ -115,16 +186,18 @@ template <class Weights> TALLY_LANES_TARGET inline V step_weights(Weights w, int
     }
 }
 
-// A group laid out by columns: acc holds its rows x 4 accumulators
-// row-major (rows padded to a whole register), w its weights step by step;
-// in steps [full, steps) a column without a pair there takes -0.0.
-template <int kRows>
-TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, const double* w,
-                                          const VectorPlan::Segment& seg,
-                                          const int32_t (&count)[4]) {
+// A group laid out by columns over the records of a batch (see
+// VectorPlan): acc holds its rows x 4 accumulators row-major (rows padded to
+// a whole register), held in registers from the first record to the last;
+// a record's weights lie step by step at its own offset; in steps
+// [full, steps) a column without a pair there keeps its sum (add_where).
+// `ahead(b)` comes before record b's steps (see terms).
+template <int kRows, class Next>
+TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
+                                          const VectorPlan::Segment& seg, const int32_t (&count)[4],
+                                          const Next& ahead) {
     constexpr int kVec = (4 * kRows + kLanes - 1) / kLanes;
     V acc[kVec];
-    V val[kVec];
     Mask pairs[kWeightRegisters]; // each lane's column's pairs
     for (int v = 0; v < kWeightRegisters; ++v) {
         int64_t lane_pairs[kLanes];
@@ -132,52 +205,91 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const double* x, cons
             lane_pairs[l] = count[(kLanes * v + l) % 4];
         std::memcpy(&pairs[v], lane_pairs, sizeof pairs[v]);
     }
-    for (int v = 0; v < kVec; ++v) {
+    for (int v = 0; v < kVec; ++v)
         acc[v] = load(acc_mem + kLanes * v);
-        double lane_values[kLanes];
-        for (int l = 0; l < kLanes; ++l) {
-            const int row = (kLanes * v + l) / 4;
-            lane_values[l] = row < kRows ? x[row] : 0.0;
-        }
-        val[v] = load(lane_values);
-    }
-    int32_t s = 0;
-    for (; s < seg.full; ++s) {
-        V wv[kWeightRegisters];
-        for (int v = 0; v < kWeightRegisters; ++v)
-            wv[v] = step_weights(w + 4 * s, v);
-        TABLEFOLD_UNROLL
-        for (int v = 0; v < kVec; ++v)
-            acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
-    }
-    const Mask minus_zero = (Mask)splat(-0.0);
-    for (; s < seg.steps; ++s) {
-        V wv[kWeightRegisters];
-        Mask taken[kWeightRegisters];
-        for (int v = 0; v < kWeightRegisters; ++v) {
-            wv[v] = step_weights(w + 4 * s, v);
-            taken[v] = pairs[v] > static_cast<int64_t>(s);
-        }
-        TABLEFOLD_UNROLL
+    for (int32_t b = 0; b < vp.batched; ++b) {
+        ahead(b);
+        const double* const x = vp.batch_x[b];
+        const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length + seg.at;
+        // Lanes past the last row repeat it: their sums are never read back.
+        V val[kVec];
         for (int v = 0; v < kVec; ++v) {
-            const Mask term = (Mask)ieee::mul(wv[v % kWeightRegisters], val[v]);
-            const Mask t = taken[v % kWeightRegisters];
-            acc[v] = ieee::add(acc[v], (V)((term & t) | (minus_zero & ~t)));
+            V lanes = splat(0.0);
+            for (int l = 0; l < kLanes; ++l) {
+                const int row = (kLanes * v + l) / 4;
+                lanes[l] = x[row < kRows ? row : kRows - 1];
+            }
+            val[v] = lanes;
+        }
+        int32_t s = 0;
+        for (; s < seg.full; ++s) {
+            V wv[kWeightRegisters];
+            for (int v = 0; v < kWeightRegisters; ++v)
+                wv[v] = step_weights(w + 4 * s, v);
+            TABLEFOLD_UNROLL
+            for (int v = 0; v < kVec; ++v)
+                acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
+        }
+        for (; s < seg.steps; ++s) {
+            V wv[kWeightRegisters];
+            Mask taken[kWeightRegisters];
+            for (int v = 0; v < kWeightRegisters; ++v) {
+                wv[v] = step_weights(w + 4 * s, v);
+                taken[v] = pairs[v] > static_cast<int64_t>(s);
+            }
+            TABLEFOLD_UNROLL
+            for (int v = 0; v < kVec; ++v)
+                acc[v] = add_where(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]),
+                                   taken[v % kWeightRegisters]);
         }
     }
     for (int v = 0; v < kVec; ++v)
         store(acc_mem + kLanes * v, acc[v]);
 }
 
-// One value record's terms (x: its n - 1 values), once its weights are in
-// vp.weight.
+// The terms of the batch's value records (vp.batch_x: their n - 1 values).
+// Each segment takes the records in order; the segments' elements are
+// apart, so that every element takes its terms in loop order. `weights(b)`
+// forms record b's weights in vp.weight: record 0's first, each next one's
+// while the first segment takes the terms of the one before, so that the
+// processor forms them while the sums wait for their additions.
+template <class Weights> struct Ahead {
+    const Weights& weights;
+    int32_t batched;
+    bool first;
+    TALLY_LANES_TARGET void operator()(int32_t b) const {
+        if (first && b + 1 < batched) weights(b + 1);
+    }
+};
+
+template <class Weights>
 TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
-                                     const DoubleMatrix& tally, const double* x) {
-    for (int32_t s = 0; s < vp.segments; ++s) {
+                                     const DoubleMatrix& tally, const Weights& weights) {
+    if (vp.batched > 0) weights(0);
+    Ahead<Weights> ahead{weights, vp.batched, true};
+    bool& first = ahead.first;
+    for (int32_t s = 0; s < vp.segments; ++s, first = false) {
         const VectorPlan::Segment& seg = vp.segment[s];
-        const double* const w = vp.weight + seg.at;
         if (seg.lanes == 0) {
-            by_rows(tally.column(plan.column[seg.column]), x, vp.rows, w, seg.steps);
+            // This column and the ones laid out by rows after it, side by side.
+            double* t[kMaxSide] = {};
+            int32_t at[kMaxSide] = {};
+            int32_t count[kMaxSide] = {};
+            int32_t cols = 0;
+            for (; cols < kMaxSide && s < vp.segments && vp.segment[s].lanes == 0; ++cols, ++s) {
+                t[cols] = tally.column(plan.column[vp.segment[s].column]);
+                at[cols] = vp.segment[s].at;
+                count[cols] = vp.segment[s].steps;
+            }
+            --s;
+            for (int32_t b = 0; b < vp.batched; ++b) {
+                ahead(b);
+                const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length;
+                const double* wc[kMaxSide] = {};
+                for (int32_t c = 0; c < cols; ++c)
+                    wc[c] = w + at[c];
+                by_rows(t, vp.batch_x[b], vp.rows, wc, count, cols);
+            }
             continue;
         }
         int32_t count[4] = {0, 0, 0, 0};
@@ -186,25 +298,25 @@ TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
         double* const acc = vp.cross + seg.acc;
         switch (vp.rows) {
         case 1:
-            by_columns<1>(acc, x, w, seg, count);
+            by_columns<1>(acc, vp, seg, count, ahead);
             break;
         case 2:
-            by_columns<2>(acc, x, w, seg, count);
+            by_columns<2>(acc, vp, seg, count, ahead);
             break;
         case 3:
-            by_columns<3>(acc, x, w, seg, count);
+            by_columns<3>(acc, vp, seg, count, ahead);
             break;
         case 4:
-            by_columns<4>(acc, x, w, seg, count);
+            by_columns<4>(acc, vp, seg, count, ahead);
             break;
         case 5:
-            by_columns<5>(acc, x, w, seg, count);
+            by_columns<5>(acc, vp, seg, count, ahead);
             break;
         case 6:
-            by_columns<6>(acc, x, w, seg, count);
+            by_columns<6>(acc, vp, seg, count, ahead);
             break;
         default:
-            by_columns<7>(acc, x, w, seg, count);
+            by_columns<7>(acc, vp, seg, count, ahead);
             break;
         }
     }

@@ -10,22 +10,27 @@
 // advances several elements by one step of their own sequences, never two
 // steps of one. Two layouts share a value record's work:
 //
-//   by rows     one tally column at a time, four rows per register; the
+//   by rows     a tally column's rows, one register per kLanes rows; the
 //               column's weights are broadcast. For columns of many rows.
+//               Columns of few registers go up to four side by side, so
+//               that enough independent sums hide the addition's latency.
 //   by columns  a group of up to four tally columns side by side, one
 //               register per row; the groups' weights are laid out step by
 //               step (step s, lane l: the s-th pair of the group's column
 //               l). Columns of few rows (n - 1 at most 7) would leave most
 //               of a register empty in the other layout. A column with
 //               fewer pairs than the group's longest takes -0.0 instead of
-//               a term in the steps it has no pair for: x + (-0.0) is x for
-//               every x under the default rounding, the sign of zero and
-//               NaN included.
+//               a term in the steps it has no pair for (or keeps its sum,
+//               the same): x + (-0.0) is x for every x under the default
+//               rounding, the sign of zero and NaN included.
 //
-// Per value record the weights W(k1, g) * W(k2, d) of all pairs are formed
-// first, in the layout's order: two (NEON) or four (AVX2) at a time from
-// factors loaded one by one, or on AVX-512 with K <= 16 eight at a time from factors permuted out
-// of two registers that hold W(:, g) and W(:, d). The W(k1, g) are gathered
+// Value records go in batches of one entry's records (VectorPlan): each
+// layout holds its sums in registers across the batch. Per value record the
+// weights W(k1, g) * W(k2, d) of all pairs are formed in the layout's
+// order, the next record's while the first layout adds the terms of this
+// one: two (NEON) or four (AVX2) at a time from factors loaded one by one,
+// or on AVX-512 with K <= 16 eight at a time from factors permuted out of
+// two registers that hold W(:, g) and W(:, d). The W(k1, g) are gathered
 // once per entry.
 #ifndef KERNELS_TALLY_PAIRS_VECTOR_H
 #define KERNELS_TALLY_PAIRS_VECTOR_H
@@ -59,6 +64,11 @@ struct VectorPlan {
     // Room for every pair once, the empty steps of the groups laid out by
     // columns, and a last vector of eight.
     static constexpr int32_t kCapacity = PairPlan::kMaxPairs + 1024 + 8;
+    // A batch: value records of one entry whose terms are added together,
+    // each segment's accumulators held in registers across them. At most
+    // kMaxBatch records and, with their weights, kBatchWeights doubles.
+    static constexpr int32_t kMaxBatch = 32;
+    static constexpr int32_t kBatchWeights = 8192;
 
     struct Segment {
         int32_t at;     // first entry in the layout
@@ -76,8 +86,14 @@ struct VectorPlan {
     Segment segment[PairPlan::kMaxColumns];
     alignas(64) uint16_t k1[kCapacity];
     alignas(64) uint16_t k2[kCapacity];
-    alignas(64) double first[kCapacity];  // W(k1, g) of the current entry
-    alignas(64) double weight[kCapacity]; // the current record's weights
+    alignas(64) double first[kCapacity]; // W(k1, g) of the current entry
+    // The batch's records: their second factors W(:, d), their values, and
+    // their weights, record b's at weight + b * length.
+    int32_t batch_limit = 1; // records per batch
+    int32_t batched = 0;
+    const double* batch_wd[kMaxBatch];
+    const double* batch_x[kMaxBatch];
+    alignas(64) double weight[kBatchWeights > kCapacity ? kBatchWeights : kCapacity];
     // Accumulators of the groups laid out by columns: 8 x 4 each, row-major
     // (rows past n - 1 fill the last register and are never read back).
     alignas(64) double cross[kMaxCrossGroups * 8 * 4];
@@ -93,8 +109,9 @@ struct VectorPlan {
 
     // Lays the plan out for registers of `lanes` doubles (2, 4 or 8): a
     // group of columns goes by columns when that takes fewer register steps.
-    void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows,
-               int32_t lanes_per_register) {
+    // `most_records`: the records a batch may hold (at least 1).
+    void build(const PairPlan& plan, int32_t value_rows, int32_t K_rows, int32_t lanes_per_register,
+               int32_t most_records) {
         rows = value_rows;
         K = K_rows;
         length = 0;
@@ -138,6 +155,11 @@ struct VectorPlan {
         }
         while (length % 8 != 0)
             put(length++, plan, -1);
+        batched = 0;
+        batch_limit = length > 0 ? kBatchWeights / length : kMaxBatch;
+        if (batch_limit > most_records) batch_limit = most_records;
+        if (batch_limit > kMaxBatch) batch_limit = kMaxBatch;
+        if (batch_limit < 1) batch_limit = 1;
     }
 
     // The accumulators laid out by columns, from the tally or back into it.
@@ -186,6 +208,11 @@ IEEE_AVX2 inline Lanes4 load_part(const double* p, int32_t live) {
 IEEE_AVX2 inline void store_part(double* p, Lanes4 v, int32_t live) {
     _mm256_maskstore_pd(p, first_lanes(live), (__m256d)v);
 }
+typedef int64_t Mask4 __attribute__((vector_size(32)));
+IEEE_AVX2 inline Lanes4 add_where(Lanes4 acc, Lanes4 term, Mask4 taken) {
+    return ieee::add(acc,
+                     (Lanes4)_mm256_blendv_pd(_mm256_set1_pd(-0.0), (__m256d)term, (__m256d)taken));
+}
 } // namespace avx2_lanes
 namespace avx512_lanes {
 IEEE_AVX512 inline Lanes8 splat(double x) {
@@ -199,6 +226,16 @@ IEEE_AVX512 inline void store_part(double* p, Lanes8 v, int32_t live) {
 }
 IEEE_AVX512 inline Lanes8 repeat4(const double* p) {
     return (Lanes8)_mm512_maskz_broadcast_f64x4(0xff, _mm256_loadu_pd(p));
+}
+typedef int64_t Mask8 __attribute__((vector_size(64)));
+// The lanes not taken keep acc, which is acc + (-0.0) for every sum: a sum
+// is never a signalling NaN (it starts at 0 and every NaN an operation
+// passes on is quiet).
+IEEE_AVX512 inline Lanes8 add_where(Lanes8 acc, Lanes8 term, Mask8 taken) {
+    const __mmask8 k = _mm512_test_epi64_mask((__m512i)taken, (__m512i)taken);
+    Lanes8 r;
+    asm("vaddpd %2, %1, %0%{%3%}" : "=v"(r) : "v"(acc), "vm"(term), "Yk"(k), "0"(acc));
+    return r;
 }
 } // namespace avx512_lanes
 } // namespace tally_pairs
@@ -254,19 +291,21 @@ IEEE_AVX512 inline __m512d lookup(const Table16& t, const uint16_t* k) {
     return _mm512_permutex2var_pd(t.low, at, t.high);
 }
 
-// weight[j] = first[j] * W(k2[j], d), four at a time.
-IEEE_AVX2 inline void weights_by_four(VectorPlan& vp, const double* wd) {
-    GatherLoads::gather(vp.k2, wd, vp.K, vp.weight, vp.length);
-    for (int32_t j = 0; j < vp.length; j += 4)
-        avx2_lanes::store(vp.weight + j, ieee::mul(avx2_lanes::load(vp.first + j),
-                                                   avx2_lanes::load(vp.weight + j)));
+// out[j] = first[j] * W(k2[j], d), four at a time, the second factors
+// loaded one by one into a register.
+IEEE_AVX2 inline void weights_by_four(const VectorPlan& vp, const double* wd, double* out) {
+    for (int32_t j = 0; j < vp.length; j += 4) {
+        const uint16_t* const k = vp.k2 + j;
+        const Lanes4 second = (Lanes4)_mm256_set_pd(wd[k[3]], wd[k[2]], wd[k[1]], wd[k[0]]);
+        avx2_lanes::store(out + j, ieee::mul(avx2_lanes::load(vp.first + j), second));
+    }
 }
 
 // The same eight at a time, the second factors permuted from registers as
 // the first ones (K <= 16).
-IEEE_AVX512 inline void weights_by_eight(VectorPlan& vp, const double* wd) {
+IEEE_AVX512 inline void weights_by_eight(const VectorPlan& vp, const double* wd, double* out) {
     if (vp.K > 16) {
-        weights_by_four(vp, wd);
+        weights_by_four(vp, wd, out);
         return;
     }
     const Table16 second_factors = table16(wd, vp.K);
@@ -274,22 +313,32 @@ IEEE_AVX512 inline void weights_by_eight(VectorPlan& vp, const double* wd) {
         Lanes8 first;
         std::memcpy(&first, vp.first + j, sizeof first);
         const Lanes8 weight = ieee::mul(first, (Lanes8)lookup(second_factors, vp.k2 + j));
-        std::memcpy(vp.weight + j, &weight, sizeof weight);
+        std::memcpy(out + j, &weight, sizeof weight);
     }
 }
 
+// A batch's weights, record by record (see the lanes' `terms`).
+struct WeightsByFour {
+    VectorPlan& vp;
+    IEEE_AVX2 void operator()(int32_t b) const {
+        weights_by_four(vp, vp.batch_wd[b], vp.weight + static_cast<int64_t>(b) * vp.length);
+    }
+};
+struct WeightsByEight {
+    VectorPlan& vp;
+    IEEE_AVX512 void operator()(int32_t b) const {
+        weights_by_eight(vp, vp.batch_wd[b], vp.weight + static_cast<int64_t>(b) * vp.length);
+    }
+};
+
 TABLEFOLD_NOINLINE __attribute__((target("avx2"))) inline void
-vector_record_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
-                   const double* wd, const double* x) {
-    weights_by_four(vp, wd);
-    avx2_lanes::terms(vp, plan, tally, x);
+vector_records_avx2(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally) {
+    avx2_lanes::terms(vp, plan, tally, WeightsByFour{vp});
 }
 
 TABLEFOLD_NOINLINE __attribute__((target("avx2,avx512f,avx512vl"))) inline void
-vector_record_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
-                     const double* wd, const double* x) {
-    weights_by_eight(vp, wd);
-    avx512_lanes::terms(vp, plan, tally, x);
+vector_records_avx512(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally) {
+    avx512_lanes::terms(vp, plan, tally, WeightsByEight{vp});
 }
 
 // The first factors W(k1, g) of an entry, by permutes (K <= 16) or one by one.
@@ -334,6 +383,11 @@ IEEE_NEON inline void store_part(double* p, Lanes v, int32_t live) {
     p[0] = v[0];
     if (live > 1) p[1] = v[1];
 }
+typedef int64_t Mask2 __attribute__((vector_size(16)));
+IEEE_NEON inline Lanes add_where(Lanes acc, Lanes term, Mask2 taken) {
+    const Mask2 minus_zero = (Mask2)splat(-0.0);
+    return ieee::add(acc, (Lanes)(((Mask2)term & taken) | (minus_zero & ~taken)));
+}
 } // namespace neon_lanes
 } // namespace tally_pairs
 
@@ -347,15 +401,17 @@ IEEE_NEON inline void store_part(double* p, Lanes v, int32_t live) {
 
 namespace tally_pairs {
 
-// weight[j] = first[j] * W(k2[j], d), two at a time.
-TABLEFOLD_NOINLINE inline void vector_record_neon(VectorPlan& vp, const PairPlan& plan,
-                                                  const DoubleMatrix& tally, const double* wd,
-                                                  const double* x) {
-    for (int32_t j = 0; j < vp.length; ++j)
-        vp.weight[j] = wd[vp.k2[j]];
-    for (int32_t j = 0; j < vp.length; j += 2)
-        store_lanes(vp.weight + j, ieee::mul(load_lanes(vp.first + j), load_lanes(vp.weight + j)));
-    neon_lanes::terms(vp, plan, tally, x);
+// A batch's terms, with weight[j] = first[j] * W(k2[j], d) of each record
+// two at a time.
+TABLEFOLD_NOINLINE inline void vector_records_neon(VectorPlan& vp, const PairPlan& plan,
+                                                   const DoubleMatrix& tally) {
+    neon_lanes::terms(vp, plan, tally, [&vp](int32_t b) {
+        const double* const wd = vp.batch_wd[b];
+        double* const out = vp.weight + static_cast<int64_t>(b) * vp.length;
+        for (int32_t j = 0; j < vp.length; j += 2)
+            store_lanes(out + j,
+                        ieee::mul(load_lanes(vp.first + j), Lanes{wd[vp.k2[j]], wd[vp.k2[j + 1]]}));
+    });
 }
 
 } // namespace tally_pairs
@@ -379,19 +435,18 @@ struct IsaPath {
     int lanes;
     bool (*runs)();
     void (*entry)(VectorPlan& vp, const double* wg);
-    void (*record)(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally,
-                   const double* wd, const double* x);
+    void (*records)(VectorPlan& vp, const PairPlan& plan, const DoubleMatrix& tally);
 };
 
 inline constexpr IsaPath kIsaPaths[] = {
     {Isa::generic, "generic", "", 2, nullptr, nullptr, nullptr},
 #if defined(IEEE_DISPATCH)
-    {Isa::avx2, "avx2", "avx2", 4, runs_avx2, gather_first, vector_record_avx2},
+    {Isa::avx2, "avx2", "avx2", 4, runs_avx2, gather_first, vector_records_avx2},
     {Isa::avx512, "avx512", "avx2 avx512f avx512vl", 8, runs_avx512, vector_entry_avx512,
-     vector_record_avx512},
+     vector_records_avx512},
 #endif
 #if defined(IEEE_NEON)
-    {Isa::neon, "neon", "asimd", 2, nullptr, gather_first, vector_record_neon},
+    {Isa::neon, "neon", "asimd", 2, nullptr, gather_first, vector_records_neon},
 #endif
 };
 inline constexpr int kIsaPathCount = static_cast<int>(sizeof kIsaPaths / sizeof kIsaPaths[0]);
@@ -462,8 +517,10 @@ inline bool isa_known(const char* name) {
 #if defined(TALLY_VECTOR_PATHS)
 
 // The adder of a planned tally on a vector path (see tally_planned): takes
-// the first factors once per entry, then each value record, and writes the
-// groups' accumulators back at the end.
+// the first factors once per entry, then the value records in batches of
+// up to `most_records` (see VectorPlan), and writes the groups'
+// accumulators back at the end. A batch is added when it is full, when the
+// next entry starts and at the end.
 struct VectorTerms {
     VectorPlan& vp;
     const PairPlan& plan;
@@ -471,14 +528,29 @@ struct VectorTerms {
     const IsaPath& path;
 
     VectorTerms(VectorPlan& vector_plan, const PairPlan& pair_plan, const DoubleMatrix& t,
-                int32_t rows, int32_t K, const IsaPath& isa_path)
+                int32_t rows, int32_t K, const IsaPath& isa_path, int32_t most_records)
         : vp(vector_plan), plan(pair_plan), tally(t), path(isa_path) {
-        vp.build(plan, rows, K, path.lanes);
+        vp.build(plan, rows, K, path.lanes, most_records);
         vp.exchange<false>(plan, tally);
     }
-    void entry(const double* wg) { path.entry(vp, wg); }
-    void record(const double* wd, const double* x) { path.record(vp, plan, tally, wd, x); }
-    void finish() { vp.exchange<true>(plan, tally); }
+    void entry(const double* wg) {
+        add_batch();
+        path.entry(vp, wg);
+    }
+    void record(const double* wd, const double* x) {
+        vp.batch_wd[vp.batched] = wd;
+        vp.batch_x[vp.batched] = x;
+        if (++vp.batched == vp.batch_limit) add_batch();
+    }
+    void finish() {
+        add_batch();
+        vp.exchange<true>(plan, tally);
+    }
+    void add_batch() {
+        if (vp.batched == 0) return;
+        path.records(vp, plan, tally);
+        vp.batched = 0;
+    }
 };
 
 #endif
