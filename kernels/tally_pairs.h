@@ -107,7 +107,7 @@ struct Record {
     bool nan_record;
 };
 
-template <class V, class Io, class Visit>
+template <class Variant, class Io, class Visit>
 Status walk_records(const DoubleMatrix& W, Io& io, int64_t record_cost, Visit visit) {
     const int32_t G = W.cols;
     Status status;
@@ -124,7 +124,7 @@ Status walk_records(const DoubleMatrix& W, Io& io, int64_t record_cost, Visit vi
             }
             const double* const rec = E.column(j);
             const bool nan_record = io.is_nan(rec[1]);
-            if (!V::nan_records && nan_record) continue;
+            if (!Variant::nan_records && nan_record) continue;
             if (!names_entry(rec[0], G)) {
                 status.code = Status::bad_partner;
                 status.entry = g;
@@ -154,14 +154,14 @@ Status walk_records(const DoubleMatrix& W, Io& io, int64_t record_cost, Visit vi
 // (every record in the full variant, value records in the masked one) ends
 // the run before any of its pairs; a contributing class number above r ends
 // it at that pair. Terms already added stay in the tally.
-template <class V, class Io>
+template <class Variant, class Io>
 Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
                        const DoubleMatrix& F, const DoubleMatrix& tally, Io& io) {
     const int32_t K = W.rows;
     const double limit = static_cast<double>(r);
     // A record may cost more than kPollWork: its pairs poll too.
     int64_t spent = 0;
-    return walk_records<V>(W, io, 1, [&](const Record& x) {
+    return walk_records<Variant>(W, io, 1, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         const int32_t n = x.n;
@@ -206,12 +206,12 @@ Status tally_each_pair(const DoubleMatrix& W, const DoubleMatrix& R, int32_t r,
 // A tile of the tally (see run_in_tiles) takes the adder of some of its
 // columns and value rows: its values start at row `first_row`, and its NaN
 // records' terms are left to another tile unless `nan_terms`.
-template <class V, class Adder, class Io>
+template <class Variant, class Adder, class Io>
 Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
                      const DoubleMatrix& F, const DoubleMatrix& tally, Io& io, int64_t record_cost,
                      int32_t first_row = 0, bool nan_terms = true) {
     int32_t gathered = -1;
-    const Status status = walk_records<V>(W, io, record_cost, [&](const Record& x) {
+    const Status status = walk_records<Variant>(W, io, record_cost, [&](const Record& x) {
         const double* const wg = W.column(x.g);
         const double* const wd = W.column(x.d);
         if (!x.nan_record) {
@@ -220,7 +220,7 @@ Status tally_planned(const PairPlan& plan, Adder& adder, const DoubleMatrix& W,
                 gathered = x.g;
             }
             adder.record(wd, x.data + 1 + first_row);
-        } else if (V::nan_records && nan_terms) {
+        } else if (Variant::nan_records && nan_terms) {
             const int32_t n = x.n;
             const double fg = F.at(1, x.g);
             const double fd = F.at(0, x.d);
@@ -266,15 +266,15 @@ inline int32_t batch_records(const PairPlan& plan, int32_t value_rows) {
     return records < 1 ? 1 : records > (1 << 20) ? (1 << 20) : static_cast<int32_t>(records);
 }
 
-template <class V, class Io>
+template <class Variant, class Io>
 TABLEFOLD_NOINLINE Status planned_on_lanes(const PairPlan& plan, const Inputs& in,
                                            const DoubleMatrix& tally, Io& io) {
     LaneTerms adder(plan, tally, in.n - 1);
-    return tally_planned<V>(plan, adder, in.W, in.F, tally, io, record_work(plan, in.n - 1));
+    return tally_planned<Variant>(plan, adder, in.W, in.F, tally, io, record_work(plan, in.n - 1));
 }
 
 // The pair tally over `plan` (see run) on the path `isa`.
-template <class V, class Io>
+template <class Variant, class Io>
 Status run_planned(const PairPlan& plan, const Inputs& in, const DoubleMatrix& tally, Io& io,
                    Isa isa) {
 #if defined(TALLY_VECTOR_PATHS)
@@ -285,14 +285,14 @@ Status run_planned(const PairPlan& plan, const Inputs& in, const DoubleMatrix& t
         if (vp) {
             VectorTerms adder(*vp, plan, tally, in.n - 1, in.W.rows, path,
                               batch_records(plan, in.n - 1));
-            return tally_planned<V>(plan, adder, in.W, in.F, tally, io,
-                                    record_work(plan, in.n - 1));
+            return tally_planned<Variant>(plan, adder, in.W, in.F, tally, io,
+                                          record_work(plan, in.n - 1));
         }
     }
 #else
     static_cast<void>(isa);
 #endif
-    return planned_on_lanes<V>(plan, in, tally, io);
+    return planned_on_lanes<Variant>(plan, in, tally, io);
 }
 
 // The pair tally of one call into `tally`, in.rows x in.r and zero-filled
@@ -300,12 +300,12 @@ Status run_planned(const PairPlan& plan, const Inputs& in, const DoubleMatrix& t
 // pairs where one fits, else pair by pair. A planned call adds its value
 // records' terms on the path `isa` (the widest the processor runs, unless
 // TABLEFOLD_ISA names a narrower one); every path gives the same bits.
-template <class V, class Io>
+template <class Variant, class Io>
 Status run(const Inputs& in, const DoubleMatrix& tally, Io& io, Isa isa = isa_for_call()) {
     PairPlan plan;
     if (!plan.build(in.R, in.W.rows, in.r))
-        return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
-    return run_planned<V>(plan, in, tally, io, isa);
+        return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+    return run_planned<Variant>(plan, in, tally, io, isa);
 }
 
 // ---- In tiles, on several threads ----------------------------------------------
@@ -399,8 +399,8 @@ struct TileScratch {
     std::optional<LaneTerms> lanes;
 };
 
-// One tile of variant V on the path `isa`, into the call's tally.
-template <class V, class Io>
+// One tile of `Variant` on the path `isa`, into the call's tally.
+template <class Variant, class Io>
 TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const Inputs& in,
                                    const DoubleMatrix& tally, Io& io, Isa isa,
                                    TileScratch& scratch) {
@@ -415,13 +415,13 @@ TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const In
     if (path.records != nullptr) {
         VectorTerms adder(scratch.vector, part, rows, value_rows, in.W.rows, path,
                           batch_records(part, value_rows));
-        return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
+        return tally_planned<Variant>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
     }
 #else
     static_cast<void>(isa);
 #endif
     LaneTerms& adder = scratch.lanes.emplace(part, rows, value_rows);
-    return tally_planned<V>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
+    return tally_planned<Variant>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
 }
 
 // The pair tally of `run` on up to `threads` threads (threads.h), with the
@@ -433,12 +433,12 @@ TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const In
 // (a tile's NaN records then use that value). `host_poll` is the host's
 // poll on the calling thread. Scratch: a TileScratch per thread (about 260
 // kB), allocated here, so that the threads allocate nothing.
-template <class V, class Io>
+template <class Variant, class Io>
 Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,
                     void (*host_poll)(), Isa isa = isa_for_call()) {
     PairPlan plan;
     if (!plan.build(in.R, in.W.rows, in.r))
-        return tally_each_pair<V>(in.W, in.R, in.r, in.F, tally, io);
+        return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
     const int32_t value_rows = in.n - 1;
     int64_t records = 0;
     for (int32_t g = 0; g < in.W.cols; ++g) {
@@ -448,9 +448,9 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
     threads = threads::for_work(records * record_work(plan, value_rows), threads);
     if (plan.columns == 0 ||
         (threads == 1 && static_cast<int64_t>(plan.pairs) * value_rows <= kTileWork))
-        return run_planned<V>(plan, in, tally, io, isa);
+        return run_planned<Variant>(plan, in, tally, io, isa);
     const std::vector<Tile> tiles = make_tiles(plan, value_rows, threads);
-    const double f_switch = V::nan_records ? io.read_switch() : 0.0;
+    const double f_switch = Variant::nan_records ? io.read_switch() : 0.0;
     std::vector<Status> status(tiles.size());
     if (threads > static_cast<int>(tiles.size())) threads = static_cast<int>(tiles.size());
     std::vector<std::unique_ptr<TileScratch>> scratch(static_cast<size_t>(threads));
@@ -460,8 +460,8 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
                  [&](int32_t k, const threads::Poll& poll, int slot) {
                      const TileIo<Io> tile_io{io, poll, f_switch};
                      status[static_cast<size_t>(k)] =
-                         run_tile<V>(plan, tiles[static_cast<size_t>(k)], in, tally, tile_io, isa,
-                                     *scratch[static_cast<size_t>(slot)]);
+                         run_tile<Variant>(plan, tiles[static_cast<size_t>(k)], in, tally, tile_io,
+                                           isa, *scratch[static_cast<size_t>(slot)]);
                  });
     // Every tile walks the same records and meets the same first fault.
     return status.empty() ? Status() : status[0];
@@ -508,11 +508,11 @@ template <class A> bool not_a_number(A& h, typename A::Arg a, char (&why)[96]) {
 // Refuses what the loop nest would read outside of or misread, once the
 // arguments' kinds are known and their values read; entries without columns
 // are never read and may have any shape.
-template <class V, class A>
+template <class Variant, class A>
 checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, int32_t K, int32_t G,
                            int32_t n) {
-    const char* const plugin = V::name;
-    const char* const list_name = V::list_name;
+    const char* const plugin = Variant::name;
+    const char* const list_name = Variant::list_name;
     const typename A::Arg list = args[1];
 
     if (!(r_given > -1.0 && r_given < 2147483648.0))
@@ -545,7 +545,7 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                               static_cast<unsigned long long>(r_elements),
                               checks::plural(r_elements, "element", "elements"), K,
                               checks::plural(K, "row", "rows"), K, K);
-    if (V::nan_records) {
+    if (Variant::nan_records) {
         const uint64_t f_elements = h.numel(args[4]);
         if (f_elements < 2 * static_cast<uint64_t>(G))
             return checks::reject(plugin, "tooFewElements",
@@ -580,7 +580,7 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                                        list_name, g + 1, n, dims[1]);
             return !fault;
         }));
-    const int64_t rows = V::nan_records ? n : n - 1;
+    const int64_t rows = Variant::nan_records ? n : n - 1;
     if (rows * static_cast<int32_t>(r_given) > INT32_MAX)
         return checks::reject(plugin, "tooLarge",
                               "The tally of %lld x %d elements would exceed 2147483647 elements",
@@ -594,12 +594,12 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
 // the data of W, R, r and F and the sizes of W and of the list's first
 // entry, then the values. The tally is the one output: a call that asks for
 // more would leave the others unset. Fills `in`.
-template <class V, class A>
+template <class Variant, class A>
 checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* args, Inputs& in) {
-    const char* const plugin = V::name;
-    if (nrhs != V::inputs) return checks::fixed(checks::kInputCount);
+    const char* const plugin = Variant::name;
+    if (nrhs != Variant::inputs) return checks::fixed(checks::kInputCount);
     if (nlhs > 1) return checks::fixed(checks::kOutputCount);
-    if (!h.is_cell(args[1])) return checks::fixed(V::not_a_cell);
+    if (!h.is_cell(args[1])) return checks::fixed(Variant::not_a_cell);
 
     // The data of W, R and F is read as doubles: anything else would be read
     // in a layout it does not have. r and F_switch are read as scalars.
@@ -614,54 +614,55 @@ checks::Fault check_inputs(A& h, int nlhs, int nrhs, const typename A::Arg* args
                               w_kind.ndims);
     if (!checks::real_double(h.kind(args[2])))
         return checks::reject(plugin, "notDouble", "Input 3 (R) must be a real double matrix");
-    if (V::nan_records && !checks::real_double(h.kind(args[4])))
+    if (Variant::nan_records && !checks::real_double(h.kind(args[4])))
         return checks::reject(plugin, "notDouble", "Input 5 (F) must be a real double matrix");
     if (h.numel(args[1]) == 0)
         return checks::reject(plugin, "noEntries",
                               "Input 2 (%s) has no entries, but its first entry sets the rows of "
                               "every record",
-                              V::list_name);
+                              Variant::list_name);
     char why[96];
     if (not_a_number(h, args[3], why))
         return checks::reject(plugin, "badClassCount",
                               "Input 4 (r) must be a number of classes from 0 to 2147483647, but "
                               "it is %s",
                               why);
-    if (V::nan_records && not_a_number(h, args[5], why))
+    if (Variant::nan_records && not_a_number(h, args[5], why))
         return checks::reject(plugin, "badSwitch",
                               "Input 6 (F_switch) must be a number, but it is %s", why);
 
     double* const w_data = h.data(args[0]);
     double* const r_data = h.data(args[2]);
     const double r_given = h.scalar(args[3]);
-    double* const f_data = V::nan_records ? h.data(args[4]) : nullptr;
+    double* const f_data = Variant::nan_records ? h.data(args[4]) : nullptr;
     const auto w_dims = h.dims(args[0]);
     const int32_t K = w_dims[0];
     const int32_t G = w_dims[1];
     const typename A::Arg first = h.cell(args[1], 0);
     if (!checks::double_entry(h.kind(first)))
         return checks::reject(plugin, "notDouble",
-                              "Input 2 (%s): entry 1 is not a real double matrix", V::list_name);
+                              "Input 2 (%s): entry 1 is not a real double matrix",
+                              Variant::list_name);
     const int32_t n = first ? h.dims(first)[0] : 0;
 
-    CHECK_OK(check_values<V>(h, args, r_given, K, G, n));
+    CHECK_OK(check_values<Variant>(h, args, r_given, K, G, n));
     in.W = DoubleMatrix{w_data, K, G};
     in.R = DoubleMatrix{r_data, K, K};
     in.F = DoubleMatrix{f_data, 2, G};
     in.r = static_cast<int32_t>(r_given);
     in.n = n;
-    in.rows = V::nan_records ? n : n - 1;
+    in.rows = Variant::nan_records ? n : n - 1;
     return {};
 }
 
 // The fault a tally run ended with, if any.
-template <class V> checks::Fault status_fault(const Status& status) {
+template <class Variant> checks::Fault status_fault(const Status& status) {
     if (status.code == Status::misspecified) return checks::fixed(kMisspecified);
     if (status.code == Status::bad_partner)
-        return checks::reject(V::name, "badPartner",
+        return checks::reject(Variant::name, "badPartner",
                               "Input 2 (%s): entry %d, record %d names partner %s, but partner "
                               "indices must lie from 1 to %d (the columns of W)",
-                              V::list_name, status.entry + 1, status.record + 1,
+                              Variant::list_name, status.entry + 1, status.record + 1,
                               checks::number(status.partner).text, status.entry_count);
     return {};
 }

@@ -9,11 +9,15 @@
 //                                  plan's pairs once per list entry g;
 //   void record(const double* wd, const double* x)
 //                                  forms every pair's weight W(k1, g) *
-//                                  W(k2, d), then adds weight[p] * x[i] to
+//                                  W(k2, d) and adds weight[p] * x[i] to
 //                                  tally(i, column) for every column of the
 //                                  plan and every value row i, the column's
-//                                  pairs p in plan order;
-//   void finish()                  writes back what it still holds;
+//                                  pairs p in plan order: at once, or (the
+//                                  vector adders) with the entry's later
+//                                  records in a batch, added at the next
+//                                  entry(), when the batch is full, or at
+//                                  finish();
+//   void finish()                  adds and writes back what it still holds;
 // each term formed and added as one IEEE multiplication and one addition
 // (ieee.h), so that every element takes the same operations in the same
 // order as the loop nest gives it. tally_planned takes the adder as a

@@ -18,9 +18,9 @@
 namespace tally_pairs {
 namespace TALLY_LANES_NS {
 
-using V = TALLY_LANES_TYPE;
-typedef int64_t Mask __attribute__((vector_size(sizeof(V))));
-constexpr int kLanes = static_cast<int>(sizeof(V) / sizeof(double));
+using Vec = TALLY_LANES_TYPE;
+typedef int64_t Mask __attribute__((vector_size(sizeof(Vec))));
+constexpr int kLanes = static_cast<int>(sizeof(Vec) / sizeof(double));
 static_assert(kLanes == 2 || kLanes == 4 || kLanes == 8,
               "a vector path of the pair tallies holds two, four or eight doubles per register");
 // By columns a group's accumulators lie row by row, four columns a row:
@@ -30,12 +30,12 @@ static_assert(kLanes == 2 || kLanes == 4 || kLanes == 8,
 // register, consecutive registers take consecutive parts of them.
 constexpr int kWeightRegisters = kLanes < 4 ? 4 / kLanes : 1;
 
-TALLY_LANES_TARGET inline V load(const double* p) {
-    V v;
+TALLY_LANES_TARGET inline Vec load(const double* p) {
+    Vec v;
     std::memcpy(&v, p, sizeof v);
     return v;
 }
-TALLY_LANES_TARGET inline void store(double* p, V v) {
+TALLY_LANES_TARGET inline void store(double* p, Vec v) {
     std::memcpy(p, &v, sizeof v);
 }
 
@@ -60,8 +60,8 @@ template <int kVec, int kCols>
 TALLY_LANES_TARGET inline void column_block(double* const (&t)[kCols], const double* x,
                                             int32_t live, const double* const (&w)[kCols],
                                             const int32_t (&count)[kCols]) {
-    V acc[kCols][kVec];
-    V val[kVec];
+    Vec acc[kCols][kVec];
+    Vec val[kVec];
     for (int v = 0; v + 1 < kVec; ++v)
         val[v] = load(x + kLanes * v);
     val[kVec - 1] = load_part(x + kLanes * (kVec - 1), live);
@@ -75,7 +75,7 @@ TALLY_LANES_TARGET inline void column_block(double* const (&t)[kCols], const dou
     for (int32_t p = 0; p < common; ++p) {
         TABLEFOLD_UNROLL
         for (int c = 0; c < kCols; ++c) {
-            const V wv = splat(w[c][p]);
+            const Vec wv = splat(w[c][p]);
             TABLEFOLD_UNROLL
             for (int v = 0; v < kVec; ++v)
                 acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
@@ -83,7 +83,7 @@ TALLY_LANES_TARGET inline void column_block(double* const (&t)[kCols], const dou
     }
     for (int c = 0; c < kCols; ++c) {
         for (int32_t p = common; p < count[c]; ++p) {
-            const V wv = splat(w[c][p]);
+            const Vec wv = splat(w[c][p]);
             TABLEFOLD_UNROLL
             for (int v = 0; v < kVec; ++v)
                 acc[c][v] = ieee::add(acc[c][v], ieee::mul(wv, val[v]));
@@ -177,7 +177,7 @@ TALLY_LANES_TARGET inline void by_rows(double* const (&t)[kMaxSide], const doubl
 
 // The weights of a step for register v of a group laid out by columns (a
 // template, so that paths of fewer lanes need no repeat4).
-template <class Weights> TALLY_LANES_TARGET inline V step_weights(Weights w, int v) {
+template <class Weights> TALLY_LANES_TARGET inline Vec step_weights(Weights w, int v) {
     if constexpr (kLanes > 4) {
         static_cast<void>(v);
         return repeat4(w);
@@ -197,7 +197,7 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
                                           const VectorPlan::Segment& seg, const int32_t (&count)[4],
                                           const Next& ahead) {
     constexpr int kVec = (4 * kRows + kLanes - 1) / kLanes;
-    V acc[kVec];
+    Vec acc[kVec];
     Mask pairs[kWeightRegisters]; // each lane's column's pairs
     for (int v = 0; v < kWeightRegisters; ++v) {
         int64_t lane_pairs[kLanes];
@@ -212,9 +212,9 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
         const double* const x = vp.batch_x[b];
         const double* const w = vp.weight + static_cast<int64_t>(b) * vp.length + seg.at;
         // Lanes past the last row repeat it: their sums are never read back.
-        V val[kVec];
+        Vec val[kVec];
         for (int v = 0; v < kVec; ++v) {
-            V lanes = splat(0.0);
+            Vec lanes = splat(0.0);
             for (int l = 0; l < kLanes; ++l) {
                 const int row = (kLanes * v + l) / 4;
                 lanes[l] = x[row < kRows ? row : kRows - 1];
@@ -223,7 +223,7 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
         }
         int32_t s = 0;
         for (; s < seg.full; ++s) {
-            V wv[kWeightRegisters];
+            Vec wv[kWeightRegisters];
             for (int v = 0; v < kWeightRegisters; ++v)
                 wv[v] = step_weights(w + 4 * s, v);
             TABLEFOLD_UNROLL
@@ -231,7 +231,7 @@ TALLY_LANES_TARGET inline void by_columns(double* acc_mem, const VectorPlan& vp,
                 acc[v] = ieee::add(acc[v], ieee::mul(wv[v % kWeightRegisters], val[v]));
         }
         for (; s < seg.steps; ++s) {
-            V wv[kWeightRegisters];
+            Vec wv[kWeightRegisters];
             Mask taken[kWeightRegisters];
             for (int v = 0; v < kWeightRegisters; ++v) {
                 wv[v] = step_weights(w + 4 * s, v);
