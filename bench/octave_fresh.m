@@ -16,7 +16,7 @@
 %                       and the straight loops of the reference as a MEX file
 %                       (bench/tally_pairs_loops.cpp)
 %   align_series        octave_bench.m's data: native, MEX, vectorised Octave
-%   align_series/wide   8 entries of 50,000 keys (output entries of tens of
+%   align_series/wide   2 entries of 200,000 keys (output blocks of tens of
 %                       MB): native, and native without huge pages
 %   fold_links_masked,  octave_bench.m's data and tally_pairs_full/a's sizes:
 %   tally_pairs_masked  native alone
@@ -81,7 +81,7 @@ function job = fresh_job (shape, scale)
     case {'fold_links_full', 'fold_links_masked', 'align_series'}
       job = bench_job (shape, scale);
     case 'align_series/wide'
-      job = align_job (8, max (100, round (50000 * scale)));
+      job = align_job (2, max (100, round (200000 * scale)));
     case 'tally_pairs_masked'
       job = tally_job ('tally_pairs_masked', max (2, round (2000 * scale)), 20, 12, 6, 4);
     case 'tally_pairs_full/a'

@@ -277,7 +277,7 @@ def md_summary(results, info, started, reproduce):
         wide = {impl: f for s in C.fresh_figures(fresh) if s["name"] == "align_series/wide"
                 for impl, f in s["impls"].items()}
         if "native" in wide and "nohuge" in wide:
-            lines.append(f"- Huge pages for output blocks of 2 MiB and more (\"First calls\"): "
+            lines.append(f"- Huge pages for output blocks of 32 MiB and more (\"First calls\"): "
                          f"the first call of `align_series/wide` takes "
                          f"{fmt.time(wide['native']['first'])} with them and "
                          f"{fmt.time(wide['nohuge']['first'])} without.")

@@ -140,17 +140,23 @@ class Access {
     mutable unsigned next_slot_ = 0;
 };
 
-// Asks the system to back a block of output of 2 MiB or more with huge
-// pages where it can (Linux's madvise, in its default "madvise" mode): a
-// fresh block then takes a page fault per 2 MiB rather than per 4 kB when
-// the kernel first writes it. Only whole 2 MiB pages inside the block are
-// named, so nothing outside the memory the call owns is touched.
-// TABLEFOLD_HUGE_PAGES=0, read at each call, leaves blocks to the system's
-// default.
+// Asks the system to back a large block of output with huge pages where it
+// can (Linux's madvise, in its default "madvise" mode): a fresh block then
+// takes a page fault per 2 MiB rather than per 4 kB when the kernel first
+// writes it. Only blocks of kHugeBlock bytes and more are named: the C
+// library's allocator maps each of those on its own and unmaps it when it
+// is freed, so the advice never outlives the block (advice on memory the
+// allocator keeps would stay with the process, split its heap into more
+// mappings at every call and let the system gather huge pages there), and
+// only whole 2 MiB pages inside the block, so nothing outside the memory
+// the call owns is touched. TABLEFOLD_HUGE_PAGES=0, read at each call,
+// leaves blocks to the system's default.
+inline constexpr size_t kHugeBlock = size_t(32) << 20; // glibc's largest mmap threshold
+
 inline void advise_huge_pages(void* block, size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     constexpr uintptr_t kHuge = uintptr_t(1) << 21;
-    if (bytes < kHuge) return;
+    if (bytes < kHugeBlock) return;
     const char* const setting = std::getenv("TABLEFOLD_HUGE_PAGES");
     if (setting != nullptr && std::strcmp(setting, "0") == 0) return;
     const uintptr_t at = reinterpret_cast<uintptr_t>(block);

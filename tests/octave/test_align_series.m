@@ -90,10 +90,9 @@
 %! assert (! isempty (strfind (text, 'Example')));
 
 %!test
-%! % The native function asks for huge pages on output blocks of 2 MiB and
+%! % The native function asks for huge pages on output blocks of 32 MiB and
 %! % more (where the system grants them on request), unless
-%! % TABLEFOLD_HUGE_PAGES=0; each output block here is 42 MB, above the
-%! % sizes the allocator serves from memory it has used before.
+%! % TABLEFOLD_HUGE_PAGES=0; each value block here is 42 MB.
 %! [~, ~, ext] = fileparts (which ('align_series'));
 %! mode = '';
 %! if (exist ('/sys/kernel/mm/transparent_hugepage/enabled', 'file'))
