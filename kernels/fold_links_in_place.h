@@ -214,24 +214,18 @@ Overflow count_links(const Inputs& in, const Io& io, const Poller& poller, Sides
     const bool second = serves(sides, by_second);
     const bool first = serves(sides, by_first);
     Overflow stop{-1, 0, false, 0};
-    for_each_taken<Variant>(in.links, io, poller, [&](int32_t j, int32_t a, int32_t b) {
-        if (second) {
-            int32_t& f = o.order[by_second].start[static_cast<size_t>(b) + 1];
-            if (f >= in.count(by_second, b)) {
-                stop = Overflow{j, b, true, in.count(by_second, b)};
-                return false;
-            }
-            ++f;
+    // Takes link j into index i's bucket on side s, or stops where it is full.
+    auto take = [&](Side s, int32_t i, int32_t j) {
+        int32_t& taken = o.order[s].start[static_cast<size_t>(i) + 1];
+        if (taken >= in.count(s, i)) {
+            stop = Overflow{j, i, s == by_second, in.count(s, i)};
+            return false;
         }
-        if (first) {
-            int32_t& g = o.order[by_first].start[static_cast<size_t>(a) + 1];
-            if (g >= in.count(by_first, a)) {
-                stop = Overflow{j, a, false, in.count(by_first, a)};
-                return false;
-            }
-            ++g;
-        }
+        ++taken;
         return true;
+    };
+    for_each_taken<Variant>(in.links, io, poller, [&](int32_t j, int32_t a, int32_t b) {
+        return (!second || take(by_second, b, j)) && (!first || take(by_first, a, j));
     });
     return stop;
 }
