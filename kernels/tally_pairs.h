@@ -39,6 +39,7 @@
 #include "threads.h"
 #include "views.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -342,36 +343,82 @@ inline void select_columns(const PairPlan& plan, int32_t c0, int32_t c1, PairPla
     out.start[c1 - c0] = out.pairs;
 }
 
-// The tiles of a call on `threads` threads: as many groups of columns as
-// threads (fewer when there are fewer columns), of about equal pairs; the
-// rows of a group cut so that one record's work in a tile stays under
-// kTileWork, and for threads that no group of columns would keep busy.
-inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, int threads) {
-    std::vector<Tile> tiles;
-    const int32_t groups = threads < plan.columns ? threads : plan.columns;
-    int32_t c0 = 0;
-    for (int32_t k = 0; k < groups; ++k) {
-        const int32_t goal =
-            static_cast<int32_t>(static_cast<int64_t>(plan.pairs) * (k + 1) / groups);
-        int32_t c1 = c0 + 1;
-        while (c1 < plan.columns - (groups - k - 1) && plan.start[c1] < goal)
-            ++c1;
-        if (k == groups - 1) c1 = plan.columns;
-        int32_t rows = value_rows;
-        if (value_rows >= kLeastCutRows) {
-            const int64_t pairs = plan.start[c1] - plan.start[c0];
-            int64_t most = kTileWork / (pairs > 0 ? pairs : 1);
-            const int32_t cuts = (threads + groups - 1) / groups;
-            if (cuts > 1 && (value_rows + cuts - 1) / cuts < most)
-                most = (value_rows + cuts - 1) / cuts;
-            if (most < kLeastCutRows / 2) most = kLeastCutRows / 2;
-            most = (most + 15) / 16 * 16;
-            if (most < rows) rows = static_cast<int32_t>(most);
-        }
-        for (int32_t i0 = 0; i0 < value_rows; i0 += rows)
-            tiles.push_back(Tile{c0, c1, i0, i0 + rows < value_rows ? i0 + rows : value_rows});
-        c0 = c1;
+// Rows of a register on the widest path: where a column's rows are cut,
+// tiles take whole registers of them.
+inline constexpr int32_t kRowBlock = 8;
+
+// The work of a tile, in pairs times registers of rows, one more for
+// forming its weights.
+inline int64_t tile_cost(const PairPlan& plan, const Tile& t) {
+    const int64_t pairs = plan.start[t.c1] - plan.start[t.c0];
+    return pairs * ((t.i1 - t.i0 + kRowBlock - 1) / kRowBlock + 1);
+}
+
+// Adds the tile of plan columns [c0, c1) and value rows [i0, i1), its rows
+// cut so that one record's work in a tile stays under kTileWork.
+inline void add_tile(const PairPlan& plan, int32_t c0, int32_t c1, int32_t i0, int32_t i1,
+                     std::vector<Tile>& tiles) {
+    int64_t rows = i1 - i0;
+    if (rows >= kLeastCutRows) {
+        const int64_t pairs = plan.start[c1] - plan.start[c0];
+        int64_t most = kTileWork / (pairs > 0 ? pairs : 1);
+        if (most < kLeastCutRows / 2) most = kLeastCutRows / 2;
+        most = (most + 15) / 16 * 16;
+        if (most < rows) rows = most;
     }
+    for (int32_t i = i0; i < i1; i += static_cast<int32_t>(rows))
+        tiles.push_back(Tile{c0, c1, i, rows < i1 - i ? i + static_cast<int32_t>(rows) : i1});
+}
+
+// The tiles of a call on `threads` threads. The call's work, pairs times
+// registers of rows taken column by column, is cut into one run of about
+// equal work per thread, each cut at the column or the register of rows
+// nearest its share; a run is whole columns, with the rest of the column
+// before them and the start of the one after them as tiles of their own.
+// The tiles go largest first, so that the threads end together.
+inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, int threads) {
+    const int32_t blocks = (value_rows + kRowBlock - 1) / kRowBlock;
+    const int64_t total = static_cast<int64_t>(plan.pairs) * blocks;
+    // The work before column c, register b of its rows.
+    auto before = [&](int32_t c, int32_t b) {
+        return static_cast<int64_t>(plan.start[c]) * blocks +
+               static_cast<int64_t>(plan.start[c + 1] - plan.start[c]) * b;
+    };
+    auto row = [&](int32_t b) { return b * kRowBlock < value_rows ? b * kRowBlock : value_rows; };
+    std::vector<Tile> tiles;
+    int32_t c = 0, b = 0; // where the next run starts
+    for (int k = 0; k < threads && c < plan.columns; ++k) {
+        int32_t ce = plan.columns, be = 0; // where it ends
+        if (k < threads - 1) {
+            const int64_t goal = total * (k + 1) / threads;
+            ce = c;
+            while (ce < plan.columns && before(ce + 1, 0) <= goal)
+                ++ce;
+            be = 0;
+            if (ce < plan.columns) {
+                const int64_t per = plan.start[ce + 1] - plan.start[ce];
+                be = static_cast<int32_t>(per > 0 ? (goal - before(ce, 0) + per / 2) / per : 0);
+                if (be >= blocks) {
+                    ++ce;
+                    be = 0;
+                }
+            }
+            if (ce < c || (ce == c && be <= b)) continue;
+        }
+        if (ce == c) {
+            add_tile(plan, c, c + 1, row(b), row(be), tiles);
+        } else {
+            int32_t full = c;
+            if (b > 0) add_tile(plan, c, ++full, row(b), value_rows, tiles);
+            if (full < ce) add_tile(plan, full, ce, 0, value_rows, tiles);
+            if (be > 0) add_tile(plan, ce, ce + 1, 0, row(be), tiles);
+        }
+        c = ce;
+        b = be;
+    }
+    std::stable_sort(tiles.begin(), tiles.end(), [&plan](const Tile& x, const Tile& y) {
+        return tile_cost(plan, x) > tile_cost(plan, y);
+    });
     return tiles;
 }
 
