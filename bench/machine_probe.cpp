@@ -12,7 +12,10 @@
 //                 processor has the unit (checked at run time), and flops per ns;
 //   bandwidth     GB/s reading (summing) and copying an array that is already
 //                 resident;
-//   clock         the "cpu MHz" that /proc/cpuinfo reports, if any.
+//   clock         the "cpu MHz" that /proc/cpuinfo reports, if any;
+//   processors    the widest unit's independent additions on every
+//                 processor at once against on one: what a machine whose
+//                 processors share cores, or whose host is busy, gives less of.
 // Each figure is the best of several runs. Built with the project's flags and
 // no -march: the wider units are reached through functions compiled for them
 // alone, called only where __builtin_cpu_supports finds the unit.
@@ -20,6 +23,7 @@
 //   machine_probe [--quick]     (--quick: 128 MiB arrays and shorter loops)
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +31,7 @@
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -198,6 +203,28 @@ double best_ns(double (*f)(long, double), long iters, double x, int runs) {
     return best * 1e9;
 }
 
+// The work of f(iters, x) on `threads` threads at once, each running it
+// whole, against one thread: the best of RUNS wall times of each; threads
+// times the ratio of the two (the threads' speed-up on work they share
+// nothing of).
+double every_processor(double (*f)(long, double), long iters, double x, int threads, int runs) {
+    double one = 1e30, all = 1e30;
+    for (int k = 0; k < runs; ++k) {
+        Clock::time_point t0 = Clock::now();
+        f(iters, x);
+        one = std::min(one, seconds_since(t0));
+        t0 = Clock::now();
+        std::vector<std::thread> team;
+        for (int t = 1; t < threads; ++t)
+            team.emplace_back([=] { f(iters, x); });
+        f(iters, x);
+        for (std::thread& t : team)
+            t.join();
+        all = std::min(all, seconds_since(t0));
+    }
+    return threads * one / all;
+}
+
 // ------------------------------------------------------------ bandwidth
 
 // Sum of an array with eight independent accumulators (two lanes each), so
@@ -297,6 +324,14 @@ int main(int argc, char** argv) {
                       throughput8<kMul>});
 #endif
 
+    // Every processor: the widest unit's additions.
+    const int processors = static_cast<int>(std::thread::hardware_concurrency());
+    const Width* widest = &widths[0];
+    for (const Width& u : widths)
+        if (u.present) widest = &u;
+    const double scaling =
+        processors > 1 ? every_processor(widest->add, tp_iters, add_x, processors, runs) : 1.0;
+
     // Bandwidth on resident memory: the source touched once, then summed;
     // the copy goes to a second resident array.
     const size_t n = bytes / sizeof(double);
@@ -340,6 +375,8 @@ int main(int argc, char** argv) {
                     num(mul > 0 ? u.lanes / mul : 0).c_str(), w + 1 < widths.size() ? "," : "");
     }
     std::printf("  ],\n");
+    std::printf("  \"every_processor\": {\"processors\": %d, \"unit\": \"%s\", \"speedup\": %s},\n",
+                processors > 1 ? processors : 1, widest->unit, num(scaling).c_str());
     std::printf("  \"read_gb_per_s\": %s,\n  \"copy_gb_per_s\": %s\n}\n",
                 num(double(bytes) / best_read / 1e9).c_str(),
                 num(2 * double(bytes) / best_copy / 1e9).c_str());

@@ -97,6 +97,7 @@ def md_machine_probe(data, info):
         return f"{100 * t['huge_page_share']:.0f}%"
 
     touch, huge = data["first_touch"], data["first_touch_madvise_huge"]
+    every = data.get("every_processor", {})
     mhz = info.get("mhz") or data.get("cpu_mhz_proc_cpuinfo")
     how = ("`mhz_per_cpu` of Google Benchmark's context" if info.get("mhz")
            else "the `cpu MHz` line of `/proc/cpuinfo`")
@@ -107,7 +108,9 @@ def md_machine_probe(data, info):
                  add_latency=fmt.num(data["add_latency_ns"], 3),
                  mul_latency=fmt.num(data["mul_latency_ns"], 3),
                  read_bw=fmt.num(data["read_gb_per_s"], 1),
-                 copy_bw=fmt.num(data["copy_gb_per_s"], 1))
+                 copy_bw=fmt.num(data["copy_gb_per_s"], 1),
+                 every=f"{every['speedup']:.2f}x" if every.get("speedup") else "not measured",
+                 every_unit=every.get("unit", "-"), every_n=every.get("processors", 1))
     rows = [[w["lanes"], w["unit"], "not on this processor", "-", "-", "-"] if not w["present"]
             else [w["lanes"], w["unit"], fmt.num(w["add_ns"], 3), fmt.num(w["add_flops_per_ns"], 1),
                   fmt.num(w["mul_ns"], 3), fmt.num(w["mul_flops_per_ns"], 1)]
@@ -150,17 +153,22 @@ def md_fresh(data):
     return lines + [""]
 
 
-def md_threads(data):
+def md_threads(data, probe=None):
     figures = C.thread_figures(data)
     if not figures:
         return []
+    every = (probe or {}).get("every_processor", {})
+    machine = (f" On this machine the widest unit's independent additions run "
+               f"{every['speedup']:.2f}x as fast on its {every['processors']} processors at once "
+               f"as on one (\"This machine\"): the most that threads can gain here on work that "
+               f"shares nothing." if every.get("speedup") else "")
     rows = [[t["name"], fmt.time(t["one"]), fmt.time(t["every"]), f"{t['speedup']:.2f}x",
              f">= {t['target']:g}x" if t["target"] else "-",
              f"{100 * t['serial']:.0f}%" if t["serial"] is not None else "-"]
             + [f"{t['projected'][n]:.1f}x" if t["projected"] else "-" for n in C.PROJECTED_CORES]
             for t in figures]
     return [prose("threads", processors=data.get("processors", "?"),
-                  blas=data.get("blas", "unknown")), "",
+                  blas=data.get("blas", "unknown"), machine=machine), "",
             table(["shape", "1 thread", f"{data.get('processors', '?')} processors", "speed-up",
                    "target", "serial share"]
                   + [f"projected, {n} cores" for n in C.PROJECTED_CORES], rows), ""]
@@ -534,7 +542,7 @@ def generated_markdown(rows, info, started, quick, results, problems):
                           f"{C.ALIGN_MEMORY_FACTOR:g}x its inputs plus outputs; this run: "
                           f"{factor:.2f}x, met: {met}.", ""]
     if fresh:
-        lines += md_fresh(fresh) + md_threads(fresh)
+        lines += md_fresh(fresh) + md_threads(fresh, probe)
         if probe:
             lines += md_first_calls(fresh, probe) + md_bounds(fresh, probe)
     if results.get("parallel"):

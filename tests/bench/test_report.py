@@ -212,6 +212,8 @@ class Rendering(unittest.TestCase):
         rows = C.maskdiff_rows(results["maskdiff"])
         text = render.generated_markdown(rows, info, "2026-01-01 00:00", False, results, ["p"])
         for expected in ("| clock | 2100 MHz |", "| first touch | 2.00 s per GiB |",
+                         "| every processor | 1.50x | the widest unit's (AVX2)",
+                         "run 1.50x as fast on its 2 processors at once as on one",
                          "| fold_links_full | native | 200.00 ms | 200.00 ms - 250.00 ms | "
                          "500.00 ms | - | 1200.0 MB (1.05) |",
                          "| fold_links_full | 4,000 MB read and written",
