@@ -52,7 +52,7 @@ inline void valid_call(const char* name, bool masked, FuzzedDataProvider& d) {
         const auto& f = want.by_first[size_t(i)];
         for (int k = 0; k < 2; ++k) {
             const DoubleMatrix& o = io.out[k].entries[size_t(i)];
-            const reference::Folded& w = k == 0 ? s : f;
+            const reference::Table& w = k == 0 ? s : f;
             const std::string why = support::difference(
                 support::Values{o.rows, o.cols, std::vector<double>(o.data, o.data + o.elements())},
                 support::Values{w.rows, w.cols, w.v});

@@ -221,33 +221,20 @@ checks::Fault check_list(A& h, typename A::Arg list, int input, int32_t n, int32
     if (!h.is_cell(list))
         return checks::reject(kName, "notCell",
                               "Input %d must be a cell array of real double matrices", input);
-    const uint64_t count = h.numel(list);
-    if (count < static_cast<uint64_t>(n))
-        return checks::reject(kName, "tooFewEntries",
-                              "Input %d has %llu %s, but input 3 has %d %s: every list needs "
-                              "an entry for each row of input 3",
-                              input, static_cast<unsigned long long>(count),
-                              checks::plural(count, "entry", "entries"), n,
-                              checks::plural(n, "row", "rows"));
+    char name[24];
+    std::snprintf(name, sizeof name, "Input %d", input);
+    CHECK_OK(checks::check_count(h, list, n, kName, name, [&](char* rest, size_t size) {
+        std::snprintf(rest, size,
+                      "input 3 has %d %s: every list needs an entry for each row of input 3", n,
+                      checks::plural(n, "row", "rows"));
+    }));
     return checks::check_entries(
-        h, list, n,
-        [&](int32_t i) {
-            return checks::reject(kName, "notDouble",
-                                  "Input %d: entry %d is not a real double matrix", input, i + 1);
-        },
-        [&](int32_t i, const checks::Kind& kind, const checks::Dims& dims, checks::Fault& fault) {
-            if (kind.ndims != 2)
-                fault = checks::reject(kName, "notDouble",
-                                       "Input %d: entry %d has %d dimensions, but an entry with "
-                                       "columns must be a matrix of two",
-                                       input, i + 1, kind.ndims);
-            else if (dims[0] != rows)
-                fault = checks::reject(kName, "rowCount",
-                                       "Input %d: entry %d has %d %s, but the first entry of its "
-                                       "list sets %d",
-                                       input, i + 1, dims[0],
-                                       checks::plural(dims[0], "row", "rows"), rows);
-            return !fault;
+        h, list, n, kName, name, "columns", [&](int32_t i, const checks::Dims& dims) {
+            if (dims[0] == rows) return checks::Fault{};
+            return checks::reject(kName, "rowCount",
+                                  "%s: entry %d has %d %s, but the first entry of its list sets %d",
+                                  name, i + 1, dims[0], checks::plural(dims[0], "row", "rows"),
+                                  rows);
         });
 }
 

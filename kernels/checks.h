@@ -193,24 +193,49 @@ template <class Dim, class Refuse> inline Dims first_two(int ndims, Dim dim, Ref
     return out;
 }
 
+// Refuses a list with fewer elements than the `n` entries a kernel reads:
+// "<input> has 1 entry, but <why>", `input` as check_entries names the list,
+// `why(text, size)` writing the rest only when the list falls short.
+template <class A, class Why>
+Fault check_count(A& h, typename A::Arg list, int32_t n, const char* plugin, const char* input,
+                  Why why) {
+    const uint64_t count = h.numel(list);
+    if (count >= static_cast<uint64_t>(n)) return {};
+    char rest[256];
+    why(rest, sizeof rest);
+    return reject(plugin, "tooFewEntries", "%s has %llu %s, but %s", input,
+                  static_cast<unsigned long long>(count), plural(count, "entry", "entries"), rest);
+}
+
 // Walks entries 0..n-1 of a list for the kernel that reads them, polling on
-// the way: an entry that is neither a real double array nor never set fails
-// with the fault `not_double(i)` returns. `fits(i, kind, dims, fault)` then
-// looks at every entry that has columns (one without columns is never read
-// and may have any shape), and returns false with `fault` set to refuse it.
-template <class A, class NotDouble, class Fits>
-Fault check_entries(A& h, typename A::Arg list, int32_t n, NotDouble not_double, Fits fits) {
-    Fault fault;
+// the way. `input` names the list in messages ("Input 3", "Input 2 (W)"),
+// `content` what the columns of its entries hold ("columns", "records"). An
+// entry that is neither a real double array nor never set is refused, and so
+// is one with columns that is not a matrix of two dimensions; one without
+// columns is never read and may have any shape. `fits(i, dims)` then looks at
+// every entry with columns and returns the fault that refuses it, if any.
+template <class A, class Fits>
+Fault check_entries(A& h, typename A::Arg list, int32_t n, const char* plugin, const char* input,
+                    const char* content, Fits fits) {
     for (int32_t i = 0; i < n; ++i) {
         poll_at(h, i);
         const typename A::Arg e = h.cell(list, i);
         const Kind kind = h.kind(e);
-        if (!double_entry(kind)) return not_double(i);
+        if (!double_entry(kind))
+            return reject(plugin, "notDouble", "%s: entry %d is not a real double matrix", input,
+                          i + 1);
         if (!e) continue;
         const Dims dims = h.dims(e);
-        if (dims[1] > 0 && !fits(i, kind, dims, fault)) break;
+        if (dims[1] == 0) continue;
+        if (kind.ndims != 2)
+            return reject(plugin, "notDouble",
+                          "%s: entry %d has %d dimensions, but an entry with %s must be a matrix "
+                          "of two",
+                          input, i + 1, kind.ndims, content);
+        const Fault fault = fits(i, dims);
+        if (fault) return fault;
     }
-    return fault;
+    return {};
 }
 
 } // namespace checks

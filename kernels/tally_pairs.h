@@ -572,14 +572,12 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                               "Input 2 (%s): entry 1 has %d %s, but every record needs at "
                               "least 2 (its partner index and its marker)",
                               list_name, n, checks::plural(n, "row", "rows"));
-    const uint64_t count = h.numel(list);
-    if (count < static_cast<uint64_t>(G))
-        return checks::reject(plugin, "tooFewEntries",
-                              "Input 2 (%s) has %llu %s, but W has %d %s: every column of W "
-                              "needs an entry",
-                              list_name, static_cast<unsigned long long>(count),
-                              checks::plural(count, "entry", "entries"), G,
-                              checks::plural(G, "column", "columns"));
+    char name[48];
+    std::snprintf(name, sizeof name, "Input 2 (%s)", list_name);
+    CHECK_OK(checks::check_count(h, list, G, plugin, name, [&](char* rest, size_t size) {
+        std::snprintf(rest, size, "W has %d %s: every column of W needs an entry", G,
+                      checks::plural(G, "column", "columns"));
+    }));
     if (static_cast<int64_t>(K) * G > INT32_MAX || static_cast<int64_t>(K) * K > INT32_MAX)
         return checks::reject(plugin, "tooLarge",
                               "Input 1 (W) is %d x %d: W and the %d x %d pairs of R must each "
@@ -602,30 +600,18 @@ checks::Fault check_values(A& h, const typename A::Arg* args, double r_given, in
                                   checks::plural(G, "column", "columns"), G);
     }
     CHECK_OK(checks::check_entries(
-        h, list, G,
-        [&](int32_t g) {
-            return checks::reject(plugin, "notDouble",
-                                  "Input 2 (%s): entry %d is not a real double matrix", list_name,
-                                  g + 1);
-        },
-        [&](int32_t g, const checks::Kind& kind, const checks::Dims& dims, checks::Fault& fault) {
-            if (kind.ndims != 2)
-                fault = checks::reject(plugin, "notDouble",
-                                       "Input 2 (%s): entry %d has %d dimensions, but an entry "
-                                       "with records must be a matrix of two",
-                                       list_name, g + 1, kind.ndims);
-            else if (dims[0] != n)
-                fault = checks::reject(plugin, "rowCount",
-                                       "Input 2 (%s): entry %d has %d %s, but entry 1 sets n = "
-                                       "%d for every entry",
-                                       list_name, g + 1, dims[0],
-                                       checks::plural(dims[0], "row", "rows"), n);
-            else if (static_cast<int64_t>(n) * dims[1] > INT32_MAX)
-                fault = checks::reject(plugin, "tooLarge",
-                                       "Input 2 (%s): entry %d holds %d x %d elements, more than "
-                                       "2147483647",
-                                       list_name, g + 1, n, dims[1]);
-            return !fault;
+        h, list, G, plugin, name, "records", [&](int32_t g, const checks::Dims& dims) {
+            if (dims[0] != n)
+                return checks::reject(plugin, "rowCount",
+                                      "%s: entry %d has %d %s, but entry 1 sets n = %d for every "
+                                      "entry",
+                                      name, g + 1, dims[0], checks::plural(dims[0], "row", "rows"),
+                                      n);
+            if (static_cast<int64_t>(n) * dims[1] > INT32_MAX)
+                return checks::reject(plugin, "tooLarge",
+                                      "%s: entry %d holds %d x %d elements, more than 2147483647",
+                                      name, g + 1, n, dims[1]);
+            return checks::Fault{};
         }));
     const int64_t rows = Variant::nan_records ? n : n - 1;
     if (rows * static_cast<int32_t>(r_given) > INT32_MAX)

@@ -126,6 +126,37 @@ const char* class_name(mxClassID cls) {
     return (i >= 0 && i <= 16) ? names[i] : "unknown";
 }
 
+// The first element of an array's data as a double, read as the class's type
+// (the data need not be aligned for it).
+template <class T> double element_as_double(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return static_cast<double>(v);
+}
+
+// How mxGetScalar reads each class, indexed by class ID as class_name's names
+// (logical as uint8, char as uint16); none for a class without numbers.
+using ElementReader = double (*)(const unsigned char*);
+const ElementReader element_readers[] = {
+    nullptr,                     // unknown
+    nullptr,                     // cell
+    nullptr,                     // struct
+    element_as_double<uint8_t>,  // logical
+    element_as_double<uint16_t>, // char
+    nullptr,                     // void
+    element_as_double<double>,   // double
+    element_as_double<float>,    // single
+    element_as_double<int8_t>,   // int8
+    element_as_double<uint8_t>,  // uint8
+    element_as_double<int16_t>,  // int16
+    element_as_double<uint16_t>, // uint16
+    element_as_double<int32_t>,  // int32
+    element_as_double<uint32_t>, // uint32
+    element_as_double<int64_t>,  // int64
+    element_as_double<uint64_t>, // uint64
+    nullptr                      // function_handle
+};
+
 void poison(unsigned char* p, size_t n, bool on) {
 #ifdef MEXHOST_ASAN
     if (on)
@@ -458,57 +489,9 @@ double mxGetScalar(const mxArray* a) {
     live(a, "mxGetScalar");
     if (state().tracing) trace("mxGetScalar(" + name_of(a) + ")");
     if (a->elements() == 0 || a->cls == mxCELL_CLASS || a->cls == mxSTRUCT_CLASS) return 0.0;
-    const unsigned char* p = a->data();
-    switch (a->cls) {
-    case mxDOUBLE_CLASS: {
-        double v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case mxSINGLE_CLASS: {
-        float v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case mxLOGICAL_CLASS:
-    case mxUINT8_CLASS:
-        return *p;
-    case mxINT8_CLASS:
-        return static_cast<signed char>(*p);
-    case mxCHAR_CLASS:
-    case mxUINT16_CLASS: {
-        uint16_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case mxINT16_CLASS: {
-        int16_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case mxINT32_CLASS: {
-        int32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case mxUINT32_CLASS: {
-        uint32_t v;
-        std::memcpy(&v, p, sizeof v);
-        return v;
-    }
-    case mxINT64_CLASS: {
-        int64_t v;
-        std::memcpy(&v, p, sizeof v);
-        return static_cast<double>(v);
-    }
-    case mxUINT64_CLASS: {
-        uint64_t v;
-        std::memcpy(&v, p, sizeof v);
-        return static_cast<double>(v);
-    }
-    default:
-        return 0.0;
-    }
+    const int i = static_cast<int>(a->cls);
+    const ElementReader read = (i >= 0 && i <= 16) ? element_readers[i] : nullptr;
+    return read ? read(a->data()) : 0.0;
 }
 
 bool mxIsNaN(double value) {

@@ -3,6 +3,8 @@
 // lets a well-behaved call through with its outputs.
 #include "gtest_support.h"
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 
 namespace {
@@ -87,6 +89,36 @@ TEST(EmulatedHost, ArraysCompareBitwise) {
     EXPECT_FALSE(emu::same_array(a.get(), b.get()));
     EXPECT_TRUE(emu::same_array(a.get(), c.get()));
     EXPECT_FALSE(emu::same_array(emu::list(emu::scalar(1)).get(), emu::list(emu::scalar(2)).get()));
+}
+
+// mxGetScalar reads the first element of every numeric class as that type
+// (two's complement integers, the element's own bits for the float classes).
+TEST(EmulatedHost, ScalarOfEveryNumericClass) {
+    const struct {
+        mxClassID cls;
+        size_t size;
+        int64_t bits; // the element's bytes: the low `size` ones of this value (little-endian)
+        double want;
+    } cases[] = {
+        {mxLOGICAL_CLASS, 1, 1, 1},
+        {mxINT8_CLASS, 1, -1, -1},
+        {mxUINT8_CLASS, 1, 255, 255},
+        {mxINT16_CLASS, 2, -2, -2},
+        {mxUINT16_CLASS, 2, 65534, 65534},
+        {mxINT32_CLASS, 4, -3, -3},
+        {mxUINT32_CLASS, 4, 4294967293, 4294967293.0},
+        {mxINT64_CLASS, 8, -4, -4},
+        {mxUINT64_CLASS, 8, -1, 18446744073709551616.0},
+        {mxSINGLE_CLASS, 4, 0x3fc00000, 1.5},
+        {mxDOUBLE_CLASS, 8, 0x4004000000000000, 2.5},
+    };
+    for (const auto& c : cases) {
+        mxArray* a = mxCreateNumericMatrix_700(1, 1, c.cls, mxREAL);
+        std::memcpy(mxGetPr(a), &c.bits, c.size);
+        EXPECT_EQ(mxGetScalar(a), c.want) << mxGetClassName(a);
+        mxDestroyArray(a);
+    }
+    EXPECT_EQ(mxGetScalar(emu::char_array("A").get()), 65);
 }
 
 } // namespace

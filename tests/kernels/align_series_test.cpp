@@ -328,9 +328,7 @@ TEST(AlignSeries, CreatesOutputsInOrderAndStoresEachAtOnce) {
 TEST(AlignSeries, MatchesTheReferenceOnRandomLists) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 200; ++round) {
-        const random_inputs::AlignCase c = random_inputs::align(rng);
-        const auto want =
-            reference::align_series(c.in[0], c.in[1], c.in[2], c.in[3], c.v, c.e, c.n);
+        const auto [c, want] = random_inputs::align_with_reference(rng);
         using support::list_of;
         auto r = call4(list_of(c.in[0]), list_of(c.in[1]), list_of(c.in[2]), list_of(c.in[3]));
         ASSERT_OK(r);

@@ -66,9 +66,7 @@ void set_env(const char* name, const char* value) {
 TEST(PlainKernels, AlignSeriesMatchesTheReference) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 300; ++round) {
-        const random_inputs::AlignCase c = random_inputs::align(rng);
-        const auto want =
-            reference::align_series(c.in[0], c.in[1], c.in[2], c.in[3], c.v, c.e, c.n);
+        const auto [c, want] = random_inputs::align_with_reference(rng);
         std::vector<DoubleMatrix> views[4];
         const CellList lists[4] = {list_of(c.in[0], views[0]), list_of(c.in[1], views[1]),
                                    list_of(c.in[2], views[2]), list_of(c.in[3], views[3])};

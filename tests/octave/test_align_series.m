@@ -64,24 +64,9 @@
 %!error <Entry 1: 512 keys of 4194304 rows exceed the largest output this plug-in can create \(2147483647 elements\)> [a, b, c, d] = align_series ({zeros(2^22, 0)}, {[]}, {1:512}, {[]})
 %!error <Input 1: entry 1 has no rows> [a, b, c, d] = align_series ({zeros(0, 2)}, {}, {[1]}, {[1]})
 
-%!test
-%! % the identifiers
-%! try
-%!   [a, b, c, d] = align_series ({}, {}, {[1]}, {1i});
-%!   error ('no error');
-%! catch err
-%!   assert (err.identifier, 'align_series:notDouble');
-%! end
-
-%!test
-%! % dimensions beyond the 32-bit range are refused, not truncated
-%! big = zeros (0, 2^31);
-%! try
-%!   [a, b, c, d] = align_series ({}, {}, {[1]}, {big});
-%!   error ('no error');
-%! catch err
-%!   assert (err.identifier, 'mexhost:dimensionTooLarge');
-%! end
+## the identifiers; dimensions beyond the 32-bit range are refused, not truncated
+%!error id=align_series:notDouble [a, b, c, d] = align_series ({}, {}, {[1]}, {1i})
+%!error id=mexhost:dimensionTooLarge [a, b, c, d] = align_series ({}, {}, {[1]}, {zeros(0, 2^31)})
 
 %!test
 %! % help text of the plug-in

@@ -6,18 +6,12 @@
 #ifndef ALIGN_SERIES_REF_H
 #define ALIGN_SERIES_REF_H
 
+#include "table.h"
+
 #include <cmath>
 #include <vector>
 
 namespace reference {
-
-// A column-major table: rows x cols values.
-struct Table {
-    int rows = 0;
-    int cols = 0;
-    std::vector<double> v;
-    double at(int r, int c) const { return v[size_t(r) + size_t(rows) * size_t(c)]; }
-};
 
 struct AlignResult {
     std::vector<Table> out[4];

@@ -6,21 +6,17 @@
 #ifndef FOLD_LINKS_REF_H
 #define FOLD_LINKS_REF_H
 
+#include "table.h"
+
 #include <cmath>
 #include <vector>
 
 namespace reference {
 
-// One folded entry: rows x cols values, column-major.
-struct Folded {
-    int rows = 0;
-    int cols = 0;
-    std::vector<double> v;
-};
-
+// Each output a list of folded entries.
 struct FoldResult {
-    std::vector<Folded> by_second; // output 1: links by second end, folded on first ends
-    std::vector<Folded> by_first;  // output 2: links by first end, folded on second ends
+    std::vector<Table> by_second; // output 1: links by second end, folded on first ends
+    std::vector<Table> by_first;  // output 2: links by first end, folded on second ends
 };
 
 // links: v x n column-major (first end, second end, v - 2 values); counts:
@@ -59,7 +55,7 @@ inline FoldResult fold_links(const std::vector<double>& links, int v, int n,
         }
     }
     auto fold = [rows](const double* bucket, size_t m, bool keep_last) {
-        Folded out;
+        Table out;
         out.rows = int(rows);
         double highest = 0.0;
         for (size_t c = 0; c < m; ++c)

@@ -61,6 +61,19 @@ template <class Rng> AlignCase align(Rng& rng) {
     return c;
 }
 
+// A random case with the reference's outputs for it.
+struct AlignRound {
+    AlignCase c;
+    reference::AlignResult want;
+};
+
+template <class Rng> AlignRound align_with_reference(Rng& rng) {
+    AlignRound r{align(rng), {}};
+    r.want =
+        reference::align_series(r.c.in[0], r.c.in[1], r.c.in[2], r.c.in[3], r.c.v, r.c.e, r.c.n);
+    return r;
+}
+
 // ---- fold_links --------------------------------------------------------------
 
 struct FoldCase {

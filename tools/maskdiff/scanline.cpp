@@ -66,30 +66,17 @@ int scanline(const char* line, const char* pattern, char* out) {
             ++s;
             break;
 
-        case 'd': {
-            while (is_blank(*s))
-                ++s;
-            if (!is_digit(*s) && *s != '+' && *s != '-') return 0;
-            const char* field = s;
-            if (*s == '+' || *s == '-') ++s;
-            while (is_digit(*s))
-                ++s;
-            if (starred) {
-                *o++ = '*';
-            } else {
-                while (field < s)
-                    *o++ = *field++;
-            }
-            break;
-        }
-
+        case 'd':
         case 'f': {
+            // An optional sign, then digits; a decimal item takes one "."
+            // among them too (a lone "." or sign matches).
+            const bool decimal = item == 'f';
             while (is_blank(*s))
                 ++s;
-            if (!is_digit(*s) && *s != '.' && *s != '+' && *s != '-') return 0;
+            if (!is_digit(*s) && !(decimal && *s == '.') && *s != '+' && *s != '-') return 0;
             const char* field = s;
             if (*s == '+' || *s == '-') ++s;
-            bool point = false;
+            bool point = !decimal; // no further "." belongs to the field
             while (is_digit(*s) || (*s == '.' && !point)) {
                 if (*s == '.') point = true;
                 ++s;

@@ -60,53 +60,68 @@ FILES = {
 SIX_REPORT = (b"".join(diff(i + 1, b"%d\n" % i, b"-%d\n" % i) for i in range(5)) +
               b"----And more differences not reported.\n")
 
-# (name, operands, standard input, expected stdout, expected stderr, status)
+def cant(verb, n):
+    return b">E maskdiff can't %s file %d\n" % (verb.encode(), n)
+
+
+# A case is (name, operands, standard input, expected stdout, expected
+# stderr, status); most are of three kinds: the files agree ("OK", status 0),
+# a report of how they differ (status 1), or a refusal on standard error
+# (status 1).
+def agree(name, operands, stdin=b""):
+    return (name, operands, stdin, b"OK\n", b"", 0)
+
+
+def differ(name, operands, report, stdin=b""):
+    return (name, operands, stdin, report, b"", 1)
+
+
+def refused(name, operands, message, stdin=b""):
+    return (name, operands, stdin, b"", message, 1)
+
+
 CASES = [
-    ("no operands", [], b"", b"", USAGE, 1),
-    ("one operand", ["a"], b"", b"", USAGE, 1),
-    ("three operands", ["a", "a", "a"], b"", b"", USAGE, 1),
+    refused("no operands", [], USAGE),
+    refused("one operand", ["a"], USAGE),
+    refused("three operands", ["a", "a", "a"], USAGE),
     # A lone --help or --version is an option; anything else is an operand.
     ("lone --help", ["--help"], b"", StartsWith(USAGE), b"", 0),
     ("lone --version", ["--version"], b"", None, b"", 0),
-    ("-h is an operand", ["-h"], b"", b"", USAGE, 1),
-    ("--help with an operand", ["--help", "a"], b"", b"", b">E maskdiff can't open file 1\n", 1),
-    ("--help --version are files", ["--help", "--version"], b"", b"",
-     b">E maskdiff can't open file 1\n", 1),
-    ("identical", ["a", "a"], b"", b"OK\n", b"", 0),
-    ("both empty", ["empty", "empty"], b"", b"OK\n", b"", 0),
-    ("time tolerated", ["a", "a_slow"], b"", b"OK\n", b"", 0),
-    ("difference", ["a", "b"], b"",
-     diff(2, b"cpu time = 0.12 seconds\n", b"second\n"), b"", 1),
-    ("count differs", ["counts1", "counts2"], b"",
-     diff(1, FILES["counts1"], FILES["counts2"]), b"", 1),
-    ("count with blanks", ["counts1", "counts3"], b"", b"OK\n", b"", 0),
-    ("file 1 longer", ["a", "short"], b"", b"File 1 is longer\n", b"", 1),
-    ("file 2 longer", ["empty", "a"], b"", b"File 2 is longer\n", b"", 1),
-    ("more than five", ["six1", "six2"], b"", SIX_REPORT, b"", 1),
-    ("NUL bytes", ["nul1", "nul2"], b"", diff(1, b"x\0y\n", b"x\0z\n"), b"", 1),
-    ("long line in pieces", ["long1", "long2"], b"", diff(3, b"end1\n", b"end2\n"), b"", 1),
-    ("file 1 missing", ["missing", "a"], b"", b"", b">E maskdiff can't open file 1\n", 1),
-    ("file 2 missing", ["a", "missing"], b"", b"", b">E maskdiff can't open file 2\n", 1),
-    ("both missing", ["missing", "missing"], b"", b"",
-     b">E maskdiff can't open file 1\n", 1),
-    ("dash-x is a name", ["-x", "a"], b"a\n", b"", b">E maskdiff can't open file 1\n", 1),
-    ("file 1 unreadable", ["dir", "a"], b"", b"", b">E maskdiff can't read file 1\n", 1),
-    ("file 2 unreadable", ["a", "dir"], b"", b"", b">E maskdiff can't read file 2\n", 1),
-    ("stdin as file 1", ["-", "a"], FILES["a_slow"], b"OK\n", b"", 0),
-    ("stdin as file 2", ["b", "-"], FILES["a"],
-     diff(2, b"second\n", b"cpu time = 0.12 seconds\n"), b"", 1),
-    ("stdin twice, pairs agree", ["-", "-"], b"x\nx\ncpu time = 1 seconds\ncpu time = 2 seconds\n",
-     b"OK\n", b"", 0),
-    ("stdin twice, odd count", ["-", "-"], b"x\nx\ny\n", b"File 1 is longer\n", b"", 1),
-    ("stdin twice, a difference", ["-", "-"], b"x\nx\np\nq\n", diff(2, b"p\n", b"q\n"), b"", 1),
-    ("CR LF against LF", ["crlf", "lf"], b"",
-     diff(1, b"a\r\n", b"a\n") + diff(2, b"b\r\n", b"b\n"), b"", 1),
-    ("CR LF on stdin", ["lf", "-"], FILES["crlf"],
-     diff(1, b"a\n", b"a\r\n") + diff(2, b"b\n", b"b\r\n"), b"", 1),
-    ("CR LF both", ["crlf", "-"], FILES["crlf"], b"OK\n", b"", 0),
-    ("Ctrl-Z", ["ctrlz1", "ctrlz2"], b"", diff(1, FILES["ctrlz1"], FILES["ctrlz2"]), b"", 1),
-    ("Ctrl-Z on stdin", ["-", "ctrlz2"], FILES["ctrlz1"],
-     diff(1, FILES["ctrlz1"], FILES["ctrlz2"]), b"", 1),
+    refused("-h is an operand", ["-h"], USAGE),
+    refused("--help with an operand", ["--help", "a"], cant("open", 1)),
+    refused("--help --version are files", ["--help", "--version"], cant("open", 1)),
+    agree("identical", ["a", "a"]),
+    agree("both empty", ["empty", "empty"]),
+    agree("time tolerated", ["a", "a_slow"]),
+    differ("difference", ["a", "b"], diff(2, b"cpu time = 0.12 seconds\n", b"second\n")),
+    differ("count differs", ["counts1", "counts2"], diff(1, FILES["counts1"], FILES["counts2"])),
+    agree("count with blanks", ["counts1", "counts3"]),
+    differ("file 1 longer", ["a", "short"], b"File 1 is longer\n"),
+    differ("file 2 longer", ["empty", "a"], b"File 2 is longer\n"),
+    differ("more than five", ["six1", "six2"], SIX_REPORT),
+    differ("NUL bytes", ["nul1", "nul2"], diff(1, b"x\0y\n", b"x\0z\n")),
+    differ("long line in pieces", ["long1", "long2"], diff(3, b"end1\n", b"end2\n")),
+    refused("file 1 missing", ["missing", "a"], cant("open", 1)),
+    refused("file 2 missing", ["a", "missing"], cant("open", 2)),
+    refused("both missing", ["missing", "missing"], cant("open", 1)),
+    refused("dash-x is a name", ["-x", "a"], cant("open", 1), b"a\n"),
+    refused("file 1 unreadable", ["dir", "a"], cant("read", 1)),
+    refused("file 2 unreadable", ["a", "dir"], cant("read", 2)),
+    agree("stdin as file 1", ["-", "a"], FILES["a_slow"]),
+    differ("stdin as file 2", ["b", "-"], diff(2, b"second\n", b"cpu time = 0.12 seconds\n"),
+           FILES["a"]),
+    agree("stdin twice, pairs agree", ["-", "-"],
+          b"x\nx\ncpu time = 1 seconds\ncpu time = 2 seconds\n"),
+    differ("stdin twice, odd count", ["-", "-"], b"File 1 is longer\n", b"x\nx\ny\n"),
+    differ("stdin twice, a difference", ["-", "-"], diff(2, b"p\n", b"q\n"), b"x\nx\np\nq\n"),
+    differ("CR LF against LF", ["crlf", "lf"],
+           diff(1, b"a\r\n", b"a\n") + diff(2, b"b\r\n", b"b\n")),
+    differ("CR LF on stdin", ["lf", "-"],
+           diff(1, b"a\n", b"a\r\n") + diff(2, b"b\n", b"b\r\n"), FILES["crlf"]),
+    agree("CR LF both", ["crlf", "-"], FILES["crlf"]),
+    differ("Ctrl-Z", ["ctrlz1", "ctrlz2"], diff(1, FILES["ctrlz1"], FILES["ctrlz2"])),
+    differ("Ctrl-Z on stdin", ["-", "ctrlz2"], diff(1, FILES["ctrlz1"], FILES["ctrlz2"]),
+           FILES["ctrlz1"]),
 ]
 
 CANT_WRITE = b">E maskdiff can't write output\n"
@@ -158,18 +173,15 @@ OUTPUT_CASES = [
      lambda p, o, cwd: run_broken_pipe(p, o, cwd, ignore_sigpipe=True), ["a", "b"], CANT_WRITE, 1),
     # A closed standard input cannot be read as "-", and a named file opened
     # in its place is still that file, never "-" too.
-    ("stdin closed, file 2 is -", run_stdin_closed, ["dup", "-"],
-     b">E maskdiff can't read file 2\n", 1),
-    ("stdin closed, file 1 is -", run_stdin_closed, ["-", "dup"],
-     b">E maskdiff can't read file 1\n", 1),
-    ("stdin closed, both -", run_stdin_closed, ["-", "-"], b">E maskdiff can't read file 1\n", 1),
+    ("stdin closed, file 2 is -", run_stdin_closed, ["dup", "-"], cant("read", 2), 1),
+    ("stdin closed, file 1 is -", run_stdin_closed, ["-", "dup"], cant("read", 1), 1),
+    ("stdin closed, both -", run_stdin_closed, ["-", "-"], cant("read", 1), 1),
     ("stdin closed, two files", run_stdin_closed, ["a", "b"], b"", 1),
     # Nothing is written to standard output here: the usual message and status.
     ("full device, usage", run_devfull, ["a"], USAGE, 1),
     ("full device, --help", run_devfull, ["--help"], CANT_WRITE, 1),
     ("full device, --version", run_devfull, ["--version"], CANT_WRITE, 1),
-    ("full device, missing file", run_devfull, ["missing", "a"],
-     b">E maskdiff can't open file 1\n", 1),
+    ("full device, missing file", run_devfull, ["missing", "a"], cant("open", 1), 1),
 ]
 
 

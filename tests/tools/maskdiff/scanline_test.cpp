@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -14,9 +15,8 @@ struct Case {
     const char* form; // the normalised form, or nullptr for no match
 };
 
-void expect_cases(const Case* cases, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        const Case& c = cases[i];
+void expect_cases(std::initializer_list<Case> cases) {
+    for (const Case& c : cases) {
         char out[512];
         const int matched = maskdiff::scanline(c.line, c.pattern, out);
         SCOPED_TRACE(testing::Message()
@@ -30,43 +30,46 @@ void expect_cases(const Case* cases, std::size_t n) {
     }
 }
 
-#define EXPECT_CASES(table) expect_cases(table, sizeof(table) / sizeof(table[0]))
-
 TEST(Scanline, LiteralsMatchByteForByte) {
-    const Case cases[] = {
-        {"abc\n", "abc\n", "abc\n"},  {"abc\n", "abd\n", nullptr},
+    expect_cases({
+        {"abc\n", "abc\n", "abc\n"},
+        {"abc\n", "abd\n", nullptr},
         {"abc\n", "abc", nullptr},    // line ends before the pattern
         {"abc", "abc\n", nullptr},    // line left over
         {"a b\n", "a  b\n", nullptr}, // a literal space is one space
-        {"a b\n", "a\tb\n", nullptr}, {"", "", ""},
+        {"a b\n", "a\tb\n", nullptr},
+        {"", "", ""},
         {"", "x", nullptr},
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, PercentAndBlankRunItems) {
-    const Case cases[] = {
-        {"100%%\n", "100%\n", "100%\n"}, {"100%*%\n", "100%\n", "100%\n"},
-        {"100%%\n", "100\n", nullptr},   {"a% b", "a \t b", "a b"},
+    expect_cases({
+        {"100%%\n", "100%\n", "100%\n"},
+        {"100%*%\n", "100%\n", "100%\n"},
+        {"100%%\n", "100\n", nullptr},
+        {"a% b", "a \t b", "a b"},
         {"a% b", "ab", "a b"},      // an empty run is accepted
         {"a%* b", "a\t\tb", "a b"}, // starred acts as plain
         {"ab% ", "ab", "ab "},      // items left at the end of the line
         {"ab%*s", "ab", "ab*"},
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, CharItem) {
-    const Case cases[] = {
-        {"<%c>", "<x>", "<x>"},    {"<%*c>", "<x>", "<*>"}, {"<%c>", "< >", nullptr},
-        {"<%c>", "<\t>", nullptr}, {"<%c", "<\n", nullptr}, {"<%c", "<", nullptr},
+    expect_cases({
+        {"<%c>", "<x>", "<x>"},
+        {"<%*c>", "<x>", "<*>"},
+        {"<%c>", "< >", nullptr},
+        {"<%c>", "<\t>", nullptr},
+        {"<%c", "<\n", nullptr},
+        {"<%c", "<", nullptr},
         {"<%c", "<%", "<%"},
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, IntegerItem) {
-    const Case cases[] = {
+    expect_cases({
         {"n=%d\n", "n=5\n", "n=5\n"},
         {"n=%d\n", "n= 5\n", "n=5\n"}, // skipped blanks are not written
         {"n=%d\n", "n=\t 5\n", "n=5\n"},
@@ -80,12 +83,11 @@ TEST(Scanline, IntegerItem) {
         {"n=%d\n", "n=1.5\n", nullptr}, // the field stops before "."
         {"n=%d\n", "n=--5\n", nullptr}, // one sign only
         {"n=%*d\n", "n= -123\n", "n=*\n"},
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, DecimalItem) {
-    const Case cases[] = {
+    expect_cases({
         {"t=%f\n", "t=.\n", "t=.\n"},
         {"t=%f\n", "t=+.\n", "t=+.\n"},
         {"t=%f\n", "t=-\n", "t=-\n"},
@@ -95,12 +97,11 @@ TEST(Scanline, DecimalItem) {
         {"t=%f\n", "t=1e5\n", nullptr},                // no exponent
         {"v=%f.7;\n", "v=-12.5.7;\n", "v=-12.5.7;\n"}, // a second "." ends the field
         {"t=%*f\n", "t=\t-0.001\n", "t=*\n"},
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, StringItem) {
-    const Case cases[] = {
+    expect_cases({
         {"a%s", "abc", "abc"},
         {"a%s", "abc\n", nullptr},          // the field stops before the newline
         {"x=%s;", "x=ab", nullptr},         // field runs to the end, ";" then fails
@@ -114,12 +115,11 @@ TEST(Scanline, StringItem) {
         {"k=%*s v\n", "k=  x v\n", "k=* v\n"},    // starred writes nothing for the run
         {"k=%s v\n", "k=x\ty v\n", "k=x\ty v\n"}, // a tab is not the terminator
         {"%s%%", "ab%", "ab%"},                   // directly followed by an item: stops at "%"
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, TrailingSpacesItem) {
-    const Case cases[] = {
+    expect_cases({
         {"x;%\n", "x;\n", "x;\n"},
         {"x;%\n", "x;   \n", "x;\n"},
         {"x;%*\n", "x; \n", "x;\n"},
@@ -131,15 +131,14 @@ TEST(Scanline, TrailingSpacesItem) {
         {"%\n", " \n\n", "\n"},
         {"abc\n%\n", "abc\n", "abc\n\n"}, // the newline already matched still counts
         {"x%\ny", "x\n", nullptr},        // the cursor stays at the end of the line
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 TEST(Scanline, WorkedExamples) {
     const char* cpu = "cpu time = %*f seconds\n";
     const char* mode = "Mode=%s m=%*d n=%d labelorg=%d edges=%d options=(%s))\n";
     const char* group = "group time: %*f, %*f, %*f, group order time: %*f;%\n";
-    const Case cases[] = {
+    expect_cases({
         {cpu, "cpu time = 1.25 seconds\n", "cpu time = * seconds\n"},
         {cpu, "cpu time =  0.00 seconds\n", "cpu time = * seconds\n"},
         {cpu, "cpu time = -.5 seconds\n", "cpu time = * seconds\n"},
@@ -159,8 +158,7 @@ TEST(Scanline, WorkedExamples) {
         {group, "group time: 0.01, 0.02, 0.03, group order time: 0.00;\t\n", nullptr},
         {">A %*s %s\n", ">A  foo   bar baz\n", ">A *   bar baz\n"},
         {">A %*s %s\n", ">A x\ty\n", nullptr},
-    };
-    EXPECT_CASES(cases);
+    });
 }
 
 // A bad item is returned, with its character in out[0], once matching reaches
