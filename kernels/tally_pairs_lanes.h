@@ -39,6 +39,16 @@ TALLY_LANES_TARGET inline void store(double* p, Vec v) {
     std::memcpy(p, &v, sizeof v);
 }
 
+// Calls f(std::integral_constant<int, k>{}) for the k from kFirst to kLast
+// that equals n, and for kLast when none does: a count known at run time as
+// a template argument.
+template <int kFirst, int kLast, class F> TALLY_LANES_TARGET inline void with_count(int n, F f) {
+    if constexpr (kFirst < kLast) {
+        if (n != kFirst) return with_count<kFirst + 1, kLast>(n, f);
+    }
+    f(std::integral_constant<int, kFirst>{});
+}
+
 // Columns laid out by rows that go side by side for kVec registers each:
 // enough independent sums to hide the addition's latency (one column of few
 // registers would have each step wait for the last), within the registers
@@ -147,32 +157,9 @@ TALLY_LANES_TARGET inline void by_rows(double* const (&t)[kMaxSide], const doubl
         ti[c] = t[c] + i;
     double* const(&tr)[kMaxSide] = ti;
     x += i;
-    switch (vectors) {
-    case 1:
-        rest_side_by_side<1>(tr, x, live, w, count, cols);
-        break;
-    case 2:
-        rest_side_by_side<2>(tr, x, live, w, count, cols);
-        break;
-    case 3:
-        rest_side_by_side<3>(tr, x, live, w, count, cols);
-        break;
-    case 4:
-        rest_side_by_side<4>(tr, x, live, w, count, cols);
-        break;
-    case 5:
-        rest_side_by_side<5>(tr, x, live, w, count, cols);
-        break;
-    case 6:
-        rest_side_by_side<6>(tr, x, live, w, count, cols);
-        break;
-    case 7:
-        rest_side_by_side<7>(tr, x, live, w, count, cols);
-        break;
-    default:
-        rest_side_by_side<8>(tr, x, live, w, count, cols);
-        break;
-    }
+    with_count<1, 8>(vectors, [&](auto k) TALLY_LANES_TARGET {
+        rest_side_by_side<decltype(k)::value>(tr, x, live, w, count, cols);
+    });
 }
 
 // The weights of a step for register v of a group laid out by columns (a
@@ -296,29 +283,9 @@ TALLY_LANES_TARGET inline void terms(VectorPlan& vp, const PairPlan& plan,
         for (int32_t l = 0; l < seg.lanes; ++l)
             count[l] = plan.start[seg.column + l + 1] - plan.start[seg.column + l];
         double* const acc = vp.cross + seg.acc;
-        switch (vp.rows) {
-        case 1:
-            by_columns<1>(acc, vp, seg, count, ahead);
-            break;
-        case 2:
-            by_columns<2>(acc, vp, seg, count, ahead);
-            break;
-        case 3:
-            by_columns<3>(acc, vp, seg, count, ahead);
-            break;
-        case 4:
-            by_columns<4>(acc, vp, seg, count, ahead);
-            break;
-        case 5:
-            by_columns<5>(acc, vp, seg, count, ahead);
-            break;
-        case 6:
-            by_columns<6>(acc, vp, seg, count, ahead);
-            break;
-        default:
-            by_columns<7>(acc, vp, seg, count, ahead);
-            break;
-        }
+        with_count<1, 7>(vp.rows, [&](auto rows) TALLY_LANES_TARGET {
+            by_columns<decltype(rows)::value>(acc, vp, seg, count, ahead);
+        });
     }
 }
 

@@ -42,6 +42,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #if defined(IEEE_DISPATCH)
 #include <immintrin.h>

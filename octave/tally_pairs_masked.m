@@ -23,17 +23,11 @@
 %   multiply-add, so results are exactly reproducible. Zero, negative and NaN
 %   class numbers contribute nothing.
 %
-%   Inputs
-%     W         K x G real double matrix (two dimensions only).
-%     T_OUT     cell list with at least G entries (a 1 x G cell counts too);
-%               entries 1 to G are real double matrices of n rows, n >= 2
-%               (an entry without columns is never read and may be [] or
-%               of any shape, zeros(n, 0, 2) too).
-%     R         real double matrix of at least K x K elements, read as K x K
-%               in column order whatever its shape.
-%     r         the number of classes, truncated toward zero: 0 to 2^31-1;
-%               one real number (1 x 1, full or sparse) of any numeric
-%               class or logical (true is 1).
+%   Inputs: W, T_OUT, R and r are what tally_pairs_full takes as W, S_OUT,
+%   R and r, and "help tally_pairs_full" gives the whole of what each may
+%   be: in short, W a K x G real double matrix, T_OUT a cell list of at
+%   least G entries of n >= 2 rows, R a real double matrix read as K x K,
+%   and r a number of classes from 0 to 2^31-1.
 %
 %   Output: the (n-1) x r TALLY of the value rows, the one output, at most
 %   2^31-1 elements.
