@@ -145,7 +145,8 @@ Status walk_records(const DoubleMatrix& W, Io& io, int64_t record_cost, Visit vi
 
 // The loop nest as written: every record walks all K x K pairs of R. It is
 // the path for every call the planned path does not take (a class
-// number above r, more contributing pairs or classes than a plan holds).
+// number above r, more contributing pairs or classes than a plan holds),
+// unless it runs on several threads (run_unplanned).
 // `W` is K x G, `R` K x K, `F` 2 x G (full only); the record list holds at
 // least G entries, each viewed with n rows; `tally` is n x r (full) or
 // (n - 1) x r (masked), zero-filled.
@@ -254,7 +255,7 @@ struct Inputs {
 };
 
 // The work of one record on a plan: its weights and its terms.
-inline int64_t record_work(const PairPlan& plan, int32_t value_rows) {
+template <class Plan> int64_t record_work(const Plan& plan, int32_t value_rows) {
     return static_cast<int64_t>(plan.pairs) * (value_rows + 1) + 16;
 }
 
@@ -345,8 +346,11 @@ inline void select_columns(const PairPlan& plan, int32_t c0, int32_t c1, PairPla
 // The tiles of a call on `threads` threads: as many groups of columns as
 // threads (fewer when there are fewer columns), of about equal pairs; the
 // rows of a group cut so that one record's work in a tile stays under
-// kTileWork, and for threads that no group of columns would keep busy.
-inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, int threads) {
+// `tile_work`, and for threads that no group of columns would keep busy.
+// `plan` is a PairPlan or a PairList.
+template <class Plan>
+std::vector<Tile> make_tiles(const Plan& plan, int32_t value_rows, int threads,
+                             int64_t tile_work = kTileWork) {
     std::vector<Tile> tiles;
     const int32_t groups = threads < plan.columns ? threads : plan.columns;
     int32_t c0 = 0;
@@ -360,12 +364,12 @@ inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, in
         int32_t rows = value_rows;
         if (value_rows >= kLeastCutRows) {
             const int64_t pairs = plan.start[c1] - plan.start[c0];
-            int64_t most = kTileWork / (pairs > 0 ? pairs : 1);
+            int64_t most = tile_work / (pairs > 0 ? pairs : 1);
             const int32_t cuts = (threads + groups - 1) / groups;
             if (cuts > 1 && (value_rows + cuts - 1) / cuts < most)
                 most = (value_rows + cuts - 1) / cuts;
             if (most < kLeastCutRows / 2) most = kLeastCutRows / 2;
-            most = (most + 15) / 16 * 16;
+            if (most < rows) most = (most + 15) / 16 * 16;
             if (most < rows) rows = static_cast<int32_t>(most);
         }
         for (int32_t i0 = 0; i0 < value_rows; i0 += rows)
@@ -424,10 +428,146 @@ TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const In
     return tally_planned<Variant>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
 }
 
+// The records of a call, counted on the calling thread (polling).
+template <class Io> int64_t count_records(const Inputs& in, Io& io) {
+    int64_t records = 0;
+    for (int32_t g = 0; g < in.W.cols; ++g) {
+        checks::poll_at(io, g);
+        records += io.records(g).cols;
+    }
+    return records;
+}
+
+// The contributing pairs of R grouped by tally column as in a PairPlan, for
+// a call that no plan holds: on the heap, sized by its pairs and columns
+// (k1 and k2 fit 16 bits, since R holds at most 2^31 - 1 elements).
+struct PairList {
+    int32_t pairs = 0;
+    int32_t columns = 0;
+    std::vector<uint16_t> k1, k2;
+    std::vector<int32_t> column; // the columns taking pairs, rising
+    std::vector<int32_t> start;  // their pairs: start[c] .. start[c + 1] - 1
+};
+
+// A tile of a call on a PairList: as a planned tile (see Tile), every record
+// walked and its own elements' terms added, pair by pair as tally_each_pair
+// adds them, polling by work within a record too.
+template <class Variant, class Io>
+TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, const Inputs& in,
+                                          const DoubleMatrix& tally, Io& io) {
+    const int32_t n = in.n;
+    const bool nan_terms = Variant::nan_records && t.i1 == n - 1;
+    const int64_t pair_work = t.i1 - t.i0 + 1;
+    const int64_t chunk = kPollWork / pair_work > 0 ? kPollWork / pair_work : 1;
+    const double f_switch = nan_terms ? io.read_switch() : 0.0;
+    const uint16_t* const k1 = list.k1.data();
+    const uint16_t* const k2 = list.k2.data();
+    int64_t spent = 0;
+    return walk_records<Variant>(in.W, io, 1, [&](const Record& x) {
+        if (x.nan_record && !nan_terms) return true;
+        const double* const wg = in.W.column(x.g);
+        const double* const wd = in.W.column(x.d);
+        const double* const v = x.data + 1;
+        for (int32_t c = t.c0; c < t.c1; ++c) {
+            double* const col = tally.column(list.column[static_cast<size_t>(c)]);
+            const int32_t end = list.start[static_cast<size_t>(c) + 1];
+            for (int32_t p = list.start[static_cast<size_t>(c)]; p < end;) {
+                const int32_t stop = end - p > chunk ? p + static_cast<int32_t>(chunk) : end;
+                spent += (stop - p) * pair_work;
+                if (spent >= kPollWork) {
+                    io.poll();
+                    spent = 0;
+                }
+                if (!x.nan_record) {
+                    for (; p < stop; ++p) {
+                        const double w = ieee::mul(wg[k1[p]], wd[k2[p]]);
+                        for (int32_t i = t.i0; i < t.i1; ++i)
+                            col[i] = ieee::add(col[i], ieee::mul(w, v[i]));
+                    }
+                } else if (f_switch != 0.0) {
+                    const double fg = in.F.at(1, x.g);
+                    const double fd = in.F.at(0, x.d);
+                    for (; p < stop; ++p)
+                        col[n - 1] =
+                            ieee::sub(col[n - 1], ieee::mul(ieee::mul(ieee::mul(fg, wg[k1[p]]), fd),
+                                                            wd[k2[p]]));
+                } else {
+                    for (; p < stop; ++p)
+                        col[n - 1] = ieee::sub(col[n - 1], ieee::mul(wg[k1[p]], wd[k2[p]]));
+                }
+            }
+        }
+        return true;
+    });
+}
+
+// The pair tally of a call that no PairPlan holds, on up to `threads`
+// threads (see run_threaded): in tiles of its PairList when the call is
+// worth more than one thread (threads::for_work) and splits into more than
+// one tile, else tally_each_pair on the calling thread. So does a call whose
+// R holds a contributing class number above r: tally_each_pair ends it at
+// the first record that reaches a pair, as every tile would. A call whose
+// classes spread over many more columns than it has pairs stays on the
+// calling thread too. Scratch, allocated here: the list, 4 bytes a pair,
+// and a count per column up to the last that takes a pair.
+template <class Variant, class Io>
+Status run_unplanned(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,
+                     void (*host_poll)()) {
+    const int32_t K = in.W.rows;
+    const double limit = static_cast<double>(in.r);
+    int32_t pairs = 0;
+    int32_t span = 0; // the columns up to the last that takes a pair
+    for (int32_t k1 = 0; k1 < K; ++k1) {
+        checks::poll_at<64>(io, k1);
+        for (int32_t k2 = 0; k2 < K; ++k2) {
+            const double c = in.R.at(k1, k2);
+            if (!(c > 0.0)) continue;
+            if (c > limit) return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+            ++pairs;
+            if (class_column(c) >= span) span = class_column(c) + 1;
+        }
+    }
+    const int32_t value_rows = in.n - 1;
+    PairList list;
+    list.pairs = pairs;
+    if (pairs > 0 && span - pairs <= PairPlan::kMaxColumns)
+        threads = threads::for_work(count_records(in, io) * record_work(list, value_rows), threads);
+    if (pairs == 0 || span - pairs > PairPlan::kMaxColumns || threads == 1)
+        return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+    std::vector<int32_t> count(static_cast<size_t>(span), 0);
+    for (int32_t k1 = 0; k1 < K; ++k1)
+        for (int32_t k2 = 0; k2 < K; ++k2) {
+            const double c = in.R.at(k1, k2);
+            if (c > 0.0) ++count[static_cast<size_t>(class_column(c))];
+        }
+    for (const int32_t m : count)
+        list.columns += m > 0;
+    list.column.resize(static_cast<size_t>(list.columns));
+    list.start.resize(static_cast<size_t>(list.columns) + 1);
+    group_columns(count.data(), span, list);
+    const std::vector<Tile> tiles = make_tiles(list, value_rows, threads, INT64_MAX);
+    if (tiles.size() < 2) return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+    list.k1.resize(static_cast<size_t>(pairs));
+    list.k2.resize(static_cast<size_t>(pairs));
+    file_pairs(in.R, K, count.data(), list);
+    count = std::vector<int32_t>();
+    const double f_switch = Variant::nan_records ? io.read_switch() : 0.0;
+    std::vector<Status> status(tiles.size());
+    threads::run(threads, static_cast<int32_t>(tiles.size()), host_poll,
+                 [&](int32_t k, const threads::Poll& poll, int) {
+                     const TileIo<Io> tile_io{io, poll, f_switch};
+                     status[static_cast<size_t>(k)] = run_listed_tile<Variant>(
+                         list, tiles[static_cast<size_t>(k)], in, tally, tile_io);
+                 });
+    // Every tile walks the same records and meets the same first fault.
+    return status[0];
+}
+
 // The pair tally of `run` on up to `threads` threads (threads.h), with the
 // same results and faults: a planned call in tiles (see Tile) when it is
 // worth more than one thread (threads::for_work) or when one record's terms
-// would keep it from polling, else on the calling thread as `run` does.
+// would keep it from polling, else on the calling thread as `run` does; a
+// call that no plan holds in tiles of its PairList (see run_unplanned).
 // Besides the members `run` uses, `io.records` may be called from any
 // thread; F_switch is read once, on the calling thread, before the tiles
 // (a tile's NaN records then use that value). `host_poll` is the host's
@@ -438,14 +578,9 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
                     void (*host_poll)(), Isa isa = isa_for_call()) {
     PairPlan plan;
     if (!plan.build(in.R, in.W.rows, in.r))
-        return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+        return run_unplanned<Variant>(in, tally, io, threads, host_poll);
     const int32_t value_rows = in.n - 1;
-    int64_t records = 0;
-    for (int32_t g = 0; g < in.W.cols; ++g) {
-        checks::poll_at(io, g);
-        records += io.records(g).cols;
-    }
-    threads = threads::for_work(records * record_work(plan, value_rows), threads);
+    threads = threads::for_work(count_records(in, io) * record_work(plan, value_rows), threads);
     if (plan.columns == 0 ||
         (threads == 1 && static_cast<int64_t>(plan.pairs) * value_rows <= kTileWork))
         return run_planned<Variant>(plan, in, tally, io, isa);
