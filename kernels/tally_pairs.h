@@ -449,52 +449,105 @@ struct PairList {
     std::vector<int32_t> start;  // their pairs: start[c] .. start[c + 1] - 1
 };
 
+// The pairs of one tally column that a record has still to add: [p, end).
+struct PairRun {
+    double* col;
+    int32_t p, end;
+};
+
+// `steps` pairs of each of M runs, value rows [i0, i1), the runs taking
+// turns pair by pair: each column's terms keep their order, and the sums of
+// different columns, which depend on nothing of each other's, overlap in
+// the processor.
+template <int M>
+inline void add_runs(PairRun* run, int32_t steps, const PairList& list, const double* wg,
+                     const double* wd, const double* v, int32_t i0, int32_t i1) {
+    const uint16_t* const k1 = list.k1.data();
+    const uint16_t* const k2 = list.k2.data();
+    for (int32_t s = 0; s < steps; ++s)
+        for (int j = 0; j < M; ++j) {
+            const int32_t p = run[j].p + s;
+            const double w = ieee::mul(wg[k1[p]], wd[k2[p]]);
+            double* const col = run[j].col;
+            for (int32_t i = i0; i < i1; ++i)
+                col[i] = ieee::add(col[i], ieee::mul(w, v[i]));
+        }
+    for (int j = 0; j < M; ++j)
+        run[j].p += steps;
+}
+
 // A tile of a call on a PairList: as a planned tile (see Tile), every record
-// walked and its own elements' terms added, pair by pair as tally_each_pair
-// adds them, polling by work within a record too.
+// walked and its own elements' terms added as tally_each_pair adds them, a
+// value record's up to four columns at a time (add_runs), polling by work
+// within a record too.
 template <class Variant, class Io>
 TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, const Inputs& in,
                                           const DoubleMatrix& tally, Io& io) {
     const int32_t n = in.n;
     const bool nan_terms = Variant::nan_records && t.i1 == n - 1;
     const int64_t pair_work = t.i1 - t.i0 + 1;
-    const int64_t chunk = kPollWork / pair_work > 0 ? kPollWork / pair_work : 1;
+    const int64_t chunk = kPollWork / pair_work > 4 ? kPollWork / pair_work : 4;
     const double f_switch = nan_terms ? io.read_switch() : 0.0;
     const uint16_t* const k1 = list.k1.data();
     const uint16_t* const k2 = list.k2.data();
     int64_t spent = 0;
+    auto spend = [&](int64_t pairs) {
+        spent += pairs * pair_work;
+        if (spent >= kPollWork) {
+            io.poll();
+            spent = 0;
+        }
+    };
     return walk_records<Variant>(in.W, io, 1, [&](const Record& x) {
         if (x.nan_record && !nan_terms) return true;
         const double* const wg = in.W.column(x.g);
         const double* const wd = in.W.column(x.d);
-        const double* const v = x.data + 1;
+        if (!x.nan_record) {
+            const double* const v = x.data + 1;
+            PairRun run[4];
+            int m = 0;
+            int32_t c = t.c0;
+            for (;;) {
+                for (; m < 4 && c < t.c1; ++c) {
+                    const size_t at = static_cast<size_t>(c);
+                    run[m++] =
+                        PairRun{tally.column(list.column[at]), list.start[at], list.start[at + 1]};
+                }
+                if (m == 0) break;
+                int32_t steps = static_cast<int32_t>(chunk / m);
+                for (int j = 0; j < m; ++j)
+                    if (run[j].end - run[j].p < steps) steps = run[j].end - run[j].p;
+                spend(static_cast<int64_t>(steps) * m);
+                if (m == 4)
+                    add_runs<4>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                else if (m == 3)
+                    add_runs<3>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                else if (m == 2)
+                    add_runs<2>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                else
+                    add_runs<1>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                int kept = 0;
+                for (int j = 0; j < m; ++j)
+                    if (run[j].p < run[j].end) run[kept++] = run[j];
+                m = kept;
+            }
+            return true;
+        }
+        const double fg = f_switch != 0.0 ? in.F.at(1, x.g) : 0.0;
+        const double fd = f_switch != 0.0 ? in.F.at(0, x.d) : 0.0;
         for (int32_t c = t.c0; c < t.c1; ++c) {
-            double* const col = tally.column(list.column[static_cast<size_t>(c)]);
+            double* const last = tally.column(list.column[static_cast<size_t>(c)]) + (n - 1);
             const int32_t end = list.start[static_cast<size_t>(c) + 1];
             for (int32_t p = list.start[static_cast<size_t>(c)]; p < end;) {
                 const int32_t stop = end - p > chunk ? p + static_cast<int32_t>(chunk) : end;
-                spent += (stop - p) * pair_work;
-                if (spent >= kPollWork) {
-                    io.poll();
-                    spent = 0;
-                }
-                if (!x.nan_record) {
-                    for (; p < stop; ++p) {
-                        const double w = ieee::mul(wg[k1[p]], wd[k2[p]]);
-                        for (int32_t i = t.i0; i < t.i1; ++i)
-                            col[i] = ieee::add(col[i], ieee::mul(w, v[i]));
-                    }
-                } else if (f_switch != 0.0) {
-                    const double fg = in.F.at(1, x.g);
-                    const double fd = in.F.at(0, x.d);
+                spend(stop - p);
+                if (f_switch != 0.0)
                     for (; p < stop; ++p)
-                        col[n - 1] =
-                            ieee::sub(col[n - 1], ieee::mul(ieee::mul(ieee::mul(fg, wg[k1[p]]), fd),
-                                                            wd[k2[p]]));
-                } else {
+                        *last = ieee::sub(
+                            *last, ieee::mul(ieee::mul(ieee::mul(fg, wg[k1[p]]), fd), wd[k2[p]]));
+                else
                     for (; p < stop; ++p)
-                        col[n - 1] = ieee::sub(col[n - 1], ieee::mul(wg[k1[p]], wd[k2[p]]));
-                }
+                        *last = ieee::sub(*last, ieee::mul(wg[k1[p]], wd[k2[p]]));
             }
         }
         return true;
