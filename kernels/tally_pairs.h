@@ -449,42 +449,68 @@ struct PairList {
     std::vector<int32_t> start;  // their pairs: start[c] .. start[c + 1] - 1
 };
 
-// The pairs of one tally column that a record has still to add: [p, end).
+// The pairs of one tally column that a record has still to add, [p, end),
+// and the column from the tile's first row.
 struct PairRun {
     double* col;
     int32_t p, end;
 };
 
-// `steps` pairs of each of M runs, value rows [i0, i1), the runs taking
+// `steps` pairs of each of M runs, `rows` value rows of `col` and `v`, the runs taking
 // turns pair by pair: each column's terms keep their order, and the sums of
 // different columns, which depend on nothing of each other's, overlap in
 // the processor.
 template <int M>
 inline void add_runs(PairRun* run, int32_t steps, const PairList& list, const double* wg,
-                     const double* wd, const double* v, int32_t i0, int32_t i1) {
+                     const double* wd, const double* v, int32_t rows) {
     const uint16_t* const k1 = list.k1.data();
     const uint16_t* const k2 = list.k2.data();
+    double* col[M]; // held apart from `run`, which the stores might otherwise change
+    int32_t first[M];
+    for (int j = 0; j < M; ++j) {
+        col[j] = run[j].col;
+        first[j] = run[j].p;
+        run[j].p += steps;
+    }
     for (int32_t s = 0; s < steps; ++s)
         for (int j = 0; j < M; ++j) {
-            const int32_t p = run[j].p + s;
+            const int32_t p = first[j] + s;
             const double w = ieee::mul(wg[k1[p]], wd[k2[p]]);
-            double* const col = run[j].col;
-            for (int32_t i = i0; i < i1; ++i)
-                col[i] = ieee::add(col[i], ieee::mul(w, v[i]));
+            for (int32_t i = 0; i < rows; ++i)
+                col[j][i] = ieee::add(col[j][i], ieee::mul(w, v[i]));
         }
-    for (int j = 0; j < M; ++j)
-        run[j].p += steps;
+}
+
+// The elements of a tile held apart from the tally while it runs, so that
+// tiles whose elements share cache lines do not take them from each other:
+// at most this many per tile.
+inline constexpr int64_t kOwnElements = 8192;
+
+// The tally rows a tile writes, from t.i0: its value rows, and the last row
+// where it takes the NaN records' terms.
+template <class Variant> int32_t tile_rows(const Tile& t, int32_t n) {
+    return t.i1 - t.i0 + (Variant::nan_records && t.i1 == n - 1);
 }
 
 // A tile of a call on a PairList: as a planned tile (see Tile), every record
 // walked and its own elements' terms added as tally_each_pair adds them, a
 // value record's up to four columns at a time (add_runs), polling by work
-// within a record too.
+// within a record too. With `own` (tile_rows x its columns) the tile adds
+// into it, copied from the tally first and back at the end.
 template <class Variant, class Io>
 TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, const Inputs& in,
-                                          const DoubleMatrix& tally, Io& io) {
+                                          const DoubleMatrix& tally, Io& io, double* own) {
     const int32_t n = in.n;
     const bool nan_terms = Variant::nan_records && t.i1 == n - 1;
+    const int32_t rows = tile_rows<Variant>(t, n);
+    auto column = [&](int32_t c) {
+        return own ? own + static_cast<int64_t>(c - t.c0) * rows
+                   : tally.column(list.column[static_cast<size_t>(c)]) + t.i0;
+    };
+    if (own)
+        for (int32_t c = t.c0; c < t.c1; ++c)
+            for (int32_t i = 0; i < rows; ++i)
+                column(c)[i] = tally.column(list.column[static_cast<size_t>(c)])[t.i0 + i];
     const int64_t pair_work = t.i1 - t.i0 + 1;
     const int64_t chunk = kPollWork / pair_work > 4 ? kPollWork / pair_work : 4;
     const double f_switch = nan_terms ? io.read_switch() : 0.0;
@@ -498,20 +524,19 @@ TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, c
             spent = 0;
         }
     };
-    return walk_records<Variant>(in.W, io, 1, [&](const Record& x) {
+    const Status status = walk_records<Variant>(in.W, io, 1, [&](const Record& x) {
         if (x.nan_record && !nan_terms) return true;
         const double* const wg = in.W.column(x.g);
         const double* const wd = in.W.column(x.d);
         if (!x.nan_record) {
-            const double* const v = x.data + 1;
+            const double* const v = x.data + 1 + t.i0;
             PairRun run[4];
             int m = 0;
             int32_t c = t.c0;
             for (;;) {
                 for (; m < 4 && c < t.c1; ++c) {
                     const size_t at = static_cast<size_t>(c);
-                    run[m++] =
-                        PairRun{tally.column(list.column[at]), list.start[at], list.start[at + 1]};
+                    run[m++] = PairRun{column(c), list.start[at], list.start[at + 1]};
                 }
                 if (m == 0) break;
                 int32_t steps = static_cast<int32_t>(chunk / m);
@@ -519,13 +544,13 @@ TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, c
                     if (run[j].end - run[j].p < steps) steps = run[j].end - run[j].p;
                 spend(static_cast<int64_t>(steps) * m);
                 if (m == 4)
-                    add_runs<4>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                    add_runs<4>(run, steps, list, wg, wd, v, t.i1 - t.i0);
                 else if (m == 3)
-                    add_runs<3>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                    add_runs<3>(run, steps, list, wg, wd, v, t.i1 - t.i0);
                 else if (m == 2)
-                    add_runs<2>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                    add_runs<2>(run, steps, list, wg, wd, v, t.i1 - t.i0);
                 else
-                    add_runs<1>(run, steps, list, wg, wd, v, t.i0, t.i1);
+                    add_runs<1>(run, steps, list, wg, wd, v, t.i1 - t.i0);
                 int kept = 0;
                 for (int j = 0; j < m; ++j)
                     if (run[j].p < run[j].end) run[kept++] = run[j];
@@ -536,7 +561,7 @@ TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, c
         const double fg = f_switch != 0.0 ? in.F.at(1, x.g) : 0.0;
         const double fd = f_switch != 0.0 ? in.F.at(0, x.d) : 0.0;
         for (int32_t c = t.c0; c < t.c1; ++c) {
-            double* const last = tally.column(list.column[static_cast<size_t>(c)]) + (n - 1);
+            double* const last = column(c) + (n - 1 - t.i0);
             const int32_t end = list.start[static_cast<size_t>(c) + 1];
             for (int32_t p = list.start[static_cast<size_t>(c)]; p < end;) {
                 const int32_t stop = end - p > chunk ? p + static_cast<int32_t>(chunk) : end;
@@ -552,6 +577,11 @@ TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, c
         }
         return true;
     });
+    if (own)
+        for (int32_t c = t.c0; c < t.c1; ++c)
+            for (int32_t i = 0; i < rows; ++i)
+                tally.column(list.column[static_cast<size_t>(c)])[t.i0 + i] = column(c)[i];
+    return status;
 }
 
 // The pair tally of a call that no PairPlan holds, on up to `threads`
@@ -604,13 +634,27 @@ Status run_unplanned(const Inputs& in, const DoubleMatrix& tally, Io& io, int th
     list.k2.resize(static_cast<size_t>(pairs));
     file_pairs(in.R, K, count.data(), list);
     count = std::vector<int32_t>();
+    // Where each tile's own elements start in `own` (-1: in the tally).
+    std::vector<int64_t> at(tiles.size(), -1);
+    int64_t owned = 0;
+    for (size_t k = 0; k < tiles.size(); ++k) {
+        const Tile& t = tiles[k];
+        const int64_t elements = static_cast<int64_t>(tile_rows<Variant>(t, in.n)) * (t.c1 - t.c0);
+        if (elements > kOwnElements) continue;
+        at[k] = owned;
+        owned += (elements + 7) / 8 * 8; // a cache line of 64 bytes apart
+    }
+    std::vector<double> own(static_cast<size_t>(owned + 8));
+    double* const first_line =
+        own.data() + (8 - reinterpret_cast<uintptr_t>(own.data()) / 8 % 8) % 8;
     const double f_switch = Variant::nan_records ? io.read_switch() : 0.0;
     std::vector<Status> status(tiles.size());
     threads::run(threads, static_cast<int32_t>(tiles.size()), host_poll,
                  [&](int32_t k, const threads::Poll& poll, int) {
                      const TileIo<Io> tile_io{io, poll, f_switch};
-                     status[static_cast<size_t>(k)] = run_listed_tile<Variant>(
-                         list, tiles[static_cast<size_t>(k)], in, tally, tile_io);
+                     const size_t i = static_cast<size_t>(k);
+                     status[i] = run_listed_tile<Variant>(list, tiles[i], in, tally, tile_io,
+                                                          at[i] < 0 ? nullptr : first_line + at[i]);
                  });
     // Every tile walks the same records and meets the same first fault.
     return status[0];
