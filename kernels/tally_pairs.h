@@ -456,10 +456,10 @@ struct PairRun {
     int32_t p, end;
 };
 
-// `steps` pairs of each of M runs, `rows` value rows of `col` and `v`, the runs taking
-// turns pair by pair: each column's terms keep their order, and the sums of
-// different columns, which depend on nothing of each other's, overlap in
-// the processor.
+// `steps` pairs of each of M runs, `rows` value rows of each column and of
+// `v`, the runs taking turns pair by pair: each column's terms keep their
+// order, and the sums of different columns, which depend on nothing of
+// each other's, overlap in the processor.
 template <int M>
 inline void add_runs(PairRun* run, int32_t steps, const PairList& list, const double* wg,
                      const double* wd, const double* v, int32_t rows) {
@@ -590,9 +590,11 @@ TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, c
 // one tile, else tally_each_pair on the calling thread. So does a call whose
 // R holds a contributing class number above r: tally_each_pair ends it at
 // the first record that reaches a pair, as every tile would. A call whose
-// classes spread over many more columns than it has pairs stays on the
-// calling thread too. Scratch, allocated here: the list, 4 bytes a pair,
-// and a count per column up to the last that takes a pair.
+// highest class number passes its number of pairs by more than
+// PairPlan::kMaxColumns stays on the calling thread too. Scratch,
+// allocated here: the list, 4 bytes a pair, a count per column up to the
+// last that takes a pair (freed before the tiles run), and up to
+// kOwnElements doubles per tile.
 template <class Variant, class Io>
 Status run_unplanned(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,
                      void (*host_poll)()) {

@@ -83,9 +83,10 @@ void file_pairs(const DoubleMatrix& R, int32_t K, int32_t* cursor, Plan& plan) {
 //
 // The plan lives on the stack and is bounded; a call whose pairs or classes
 // do not fit, or whose R holds a contributing class number above r, takes
-// tally_each_pair instead (or, on several threads, a PairList). (With such a class number every
-// record that reaches a pair ends the call at it, after terms and F_switch reads that the loop nest
-// makes in its own order.)
+// tally_each_pair instead (or, on several threads, a PairList). (With such
+// a class number every record that reaches a pair ends the call at it,
+// after terms and F_switch reads that the loop nest makes in its own
+// order.)
 struct PairPlan {
     static constexpr int32_t kMaxPairs = 4096;
     static constexpr int32_t kMaxColumns = 1024;

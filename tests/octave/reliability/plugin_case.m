@@ -244,7 +244,9 @@ function args = valid_tally (full)
       r = ri (9);
       classes = [1:9, 2.5];
     else
+      % few rows, so that the tally stays small (the soak test's memory)
       K = ri (18);
+      n = ri (3) + 1;
       r = 1024 + ri (600);
       classes = [0, 1:r];
     end
