@@ -146,7 +146,8 @@ Status walk_records(const DoubleMatrix& W, Io& io, int64_t record_cost, Visit vi
 
 // The loop nest as written: every record walks all K x K pairs of R. It is
 // the path for every call the planned path does not take (a class
-// number above r, more contributing pairs or classes than a plan holds).
+// number above r, more contributing pairs or classes than a plan holds),
+// unless it runs on several threads (run_unplanned).
 // `W` is K x G, `R` K x K, `F` 2 x G (full only); the record list holds at
 // least G entries, each viewed with n rows; `tally` is n x r (full) or
 // (n - 1) x r (masked), zero-filled.
@@ -255,7 +256,7 @@ struct Inputs {
 };
 
 // The work of one record on a plan: its weights and its terms.
-inline int64_t record_work(const PairPlan& plan, int32_t value_rows) {
+template <class Plan> int64_t record_work(const Plan& plan, int32_t value_rows) {
     return static_cast<int64_t>(plan.pairs) * (value_rows + 1) + 16;
 }
 
@@ -348,23 +349,23 @@ inline void select_columns(const PairPlan& plan, int32_t c0, int32_t c1, PairPla
 inline constexpr int32_t kRowBlock = 8;
 
 // The work of a tile, in pairs times registers of rows, one more for
-// forming its weights.
-inline int64_t tile_cost(const PairPlan& plan, const Tile& t) {
+// forming its weights. `plan` is a PairPlan or a PairList.
+template <class Plan> int64_t tile_cost(const Plan& plan, const Tile& t) {
     const int64_t pairs = plan.start[t.c1] - plan.start[t.c0];
     return pairs * ((t.i1 - t.i0 + kRowBlock - 1) / kRowBlock + 1);
 }
 
 // Adds the tile of plan columns [c0, c1) and value rows [i0, i1), its rows
-// cut so that one record's work in a tile stays under kTileWork.
-inline void add_tile(const PairPlan& plan, int32_t c0, int32_t c1, int32_t i0, int32_t i1,
-                     std::vector<Tile>& tiles) {
+// cut so that one record's work in a tile stays under `tile_work`.
+template <class Plan>
+void add_tile(const Plan& plan, int32_t c0, int32_t c1, int32_t i0, int32_t i1, int64_t tile_work,
+              std::vector<Tile>& tiles) {
     int64_t rows = i1 - i0;
     if (rows >= kLeastCutRows) {
         const int64_t pairs = plan.start[c1] - plan.start[c0];
-        int64_t most = kTileWork / (pairs > 0 ? pairs : 1);
+        int64_t most = tile_work / (pairs > 0 ? pairs : 1);
         if (most < kLeastCutRows / 2) most = kLeastCutRows / 2;
-        most = (most + 15) / 16 * 16;
-        if (most < rows) rows = most;
+        if (most < rows) rows = (most + 15) / 16 * 16 < rows ? (most + 15) / 16 * 16 : rows;
     }
     for (int32_t i = i0; i < i1; i += static_cast<int32_t>(rows))
         tiles.push_back(Tile{c0, c1, i, rows < i1 - i ? i + static_cast<int32_t>(rows) : i1});
@@ -375,8 +376,11 @@ inline void add_tile(const PairPlan& plan, int32_t c0, int32_t c1, int32_t i0, i
 // equal work per thread, each cut at the column or the register of rows
 // nearest its share; a run is whole columns, with the rest of the column
 // before them and the start of the one after them as tiles of their own.
-// The tiles go largest first, so that the threads end together.
-inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, int threads) {
+// The tiles go largest first, so that the threads end together. `plan` is
+// a PairPlan or a PairList.
+template <class Plan>
+std::vector<Tile> make_tiles(const Plan& plan, int32_t value_rows, int threads,
+                             int64_t tile_work = kTileWork) {
     const int32_t blocks = (value_rows + kRowBlock - 1) / kRowBlock;
     const int64_t total = static_cast<int64_t>(plan.pairs) * blocks;
     // The work before column c, register b of its rows.
@@ -390,7 +394,7 @@ inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, in
     for (int k = 0; k < threads && c < plan.columns; ++k) {
         int32_t ce = plan.columns, be = 0; // where it ends
         if (k < threads - 1) {
-            const int64_t goal = total * (k + 1) / threads;
+            const int64_t goal = total / threads * (k + 1) + total % threads * (k + 1) / threads;
             ce = c;
             while (ce < plan.columns && before(ce + 1, 0) <= goal)
                 ++ce;
@@ -406,12 +410,12 @@ inline std::vector<Tile> make_tiles(const PairPlan& plan, int32_t value_rows, in
             if (ce < c || (ce == c && be <= b)) continue;
         }
         if (ce == c) {
-            add_tile(plan, c, c + 1, row(b), row(be), tiles);
+            add_tile(plan, c, c + 1, row(b), row(be), tile_work, tiles);
         } else {
             int32_t full = c;
-            if (b > 0) add_tile(plan, c, ++full, row(b), value_rows, tiles);
-            if (full < ce) add_tile(plan, full, ce, 0, value_rows, tiles);
-            if (be > 0) add_tile(plan, ce, ce + 1, 0, row(be), tiles);
+            if (b > 0) add_tile(plan, c, ++full, row(b), value_rows, tile_work, tiles);
+            if (full < ce) add_tile(plan, full, ce, 0, value_rows, tile_work, tiles);
+            if (be > 0) add_tile(plan, ce, ce + 1, 0, row(be), tile_work, tiles);
         }
         c = ce;
         b = be;
@@ -471,10 +475,245 @@ TABLEFOLD_NOINLINE Status run_tile(const PairPlan& plan, const Tile& t, const In
     return tally_planned<Variant>(part, adder, in.W, in.F, tally, io, cost, t.i0, nan_terms);
 }
 
+// The records of a call, counted on the calling thread (polling).
+template <class Io> int64_t count_records(const Inputs& in, Io& io) {
+    int64_t records = 0;
+    for (int32_t g = 0; g < in.W.cols; ++g) {
+        checks::poll_at(io, g);
+        records += io.records(g).cols;
+    }
+    return records;
+}
+
+// The contributing pairs of R grouped by tally column as in a PairPlan, for
+// a call that no plan holds: on the heap, sized by its pairs and columns
+// (k1 and k2 fit 16 bits, since R holds at most 2^31 - 1 elements).
+struct PairList {
+    int32_t pairs = 0;
+    int32_t columns = 0;
+    std::vector<uint16_t> k1, k2;
+    std::vector<int32_t> column; // the columns taking pairs, rising
+    std::vector<int32_t> start;  // their pairs: start[c] .. start[c + 1] - 1
+};
+
+// The pairs of one tally column that a record has still to add, [p, end),
+// and the column from the tile's first row.
+struct PairRun {
+    double* col;
+    int32_t p, end;
+};
+
+// `steps` pairs of each of M runs, `rows` value rows of each column and of
+// `v`, the runs taking turns pair by pair: each column's terms keep their
+// order, and the sums of different columns, which depend on nothing of
+// each other's, overlap in the processor.
+template <int M>
+inline void add_runs(PairRun* run, int32_t steps, const PairList& list, const double* wg,
+                     const double* wd, const double* v, int32_t rows) {
+    const uint16_t* const k1 = list.k1.data();
+    const uint16_t* const k2 = list.k2.data();
+    double* col[M]; // held apart from `run`, which the stores might otherwise change
+    int32_t first[M];
+    for (int j = 0; j < M; ++j) {
+        col[j] = run[j].col;
+        first[j] = run[j].p;
+        run[j].p += steps;
+    }
+    for (int32_t s = 0; s < steps; ++s)
+        for (int j = 0; j < M; ++j) {
+            const int32_t p = first[j] + s;
+            const double w = ieee::mul(wg[k1[p]], wd[k2[p]]);
+            for (int32_t i = 0; i < rows; ++i)
+                col[j][i] = ieee::add(col[j][i], ieee::mul(w, v[i]));
+        }
+}
+
+// The elements of a tile held apart from the tally while it runs, so that
+// tiles whose elements share cache lines do not take them from each other:
+// at most this many per tile.
+inline constexpr int64_t kOwnElements = 8192;
+
+// The tally rows a tile writes, from t.i0: its value rows, and the last row
+// where it takes the NaN records' terms.
+template <class Variant> int32_t tile_rows(const Tile& t, int32_t n) {
+    return t.i1 - t.i0 + (Variant::nan_records && t.i1 == n - 1);
+}
+
+// A tile of a call on a PairList: as a planned tile (see Tile), every record
+// walked and its own elements' terms added as tally_each_pair adds them, a
+// value record's up to four columns at a time (add_runs), polling by work
+// within a record too. With `own` (tile_rows x its columns) the tile adds
+// into it, copied from the tally first and back at the end.
+template <class Variant, class Io>
+TABLEFOLD_NOINLINE Status run_listed_tile(const PairList& list, const Tile& t, const Inputs& in,
+                                          const DoubleMatrix& tally, Io& io, double* own) {
+    const int32_t n = in.n;
+    const bool nan_terms = Variant::nan_records && t.i1 == n - 1;
+    const int32_t rows = tile_rows<Variant>(t, n);
+    auto column = [&](int32_t c) {
+        return own ? own + static_cast<int64_t>(c - t.c0) * rows
+                   : tally.column(list.column[static_cast<size_t>(c)]) + t.i0;
+    };
+    if (own)
+        for (int32_t c = t.c0; c < t.c1; ++c)
+            for (int32_t i = 0; i < rows; ++i)
+                column(c)[i] = tally.column(list.column[static_cast<size_t>(c)])[t.i0 + i];
+    const int64_t pair_work = t.i1 - t.i0 + 1;
+    const int64_t chunk = kPollWork / pair_work > 4 ? kPollWork / pair_work : 4;
+    const double f_switch = nan_terms ? io.read_switch() : 0.0;
+    const uint16_t* const k1 = list.k1.data();
+    const uint16_t* const k2 = list.k2.data();
+    int64_t spent = 0;
+    auto spend = [&](int64_t pairs) {
+        spent += pairs * pair_work;
+        if (spent >= kPollWork) {
+            io.poll();
+            spent = 0;
+        }
+    };
+    const Status status = walk_records<Variant>(in.W, io, 1, [&](const Record& x) {
+        if (x.nan_record && !nan_terms) return true;
+        const double* const wg = in.W.column(x.g);
+        const double* const wd = in.W.column(x.d);
+        if (!x.nan_record) {
+            const double* const v = x.data + 1 + t.i0;
+            PairRun run[4];
+            int m = 0;
+            int32_t c = t.c0;
+            for (;;) {
+                for (; m < 4 && c < t.c1; ++c) {
+                    const size_t at = static_cast<size_t>(c);
+                    run[m++] = PairRun{column(c), list.start[at], list.start[at + 1]};
+                }
+                if (m == 0) break;
+                int32_t steps = static_cast<int32_t>(chunk / m);
+                for (int j = 0; j < m; ++j)
+                    if (run[j].end - run[j].p < steps) steps = run[j].end - run[j].p;
+                spend(static_cast<int64_t>(steps) * m);
+                if (m == 4)
+                    add_runs<4>(run, steps, list, wg, wd, v, t.i1 - t.i0);
+                else if (m == 3)
+                    add_runs<3>(run, steps, list, wg, wd, v, t.i1 - t.i0);
+                else if (m == 2)
+                    add_runs<2>(run, steps, list, wg, wd, v, t.i1 - t.i0);
+                else
+                    add_runs<1>(run, steps, list, wg, wd, v, t.i1 - t.i0);
+                int kept = 0;
+                for (int j = 0; j < m; ++j)
+                    if (run[j].p < run[j].end) run[kept++] = run[j];
+                m = kept;
+            }
+            return true;
+        }
+        const double fg = f_switch != 0.0 ? in.F.at(1, x.g) : 0.0;
+        const double fd = f_switch != 0.0 ? in.F.at(0, x.d) : 0.0;
+        for (int32_t c = t.c0; c < t.c1; ++c) {
+            double* const last = column(c) + (n - 1 - t.i0);
+            const int32_t end = list.start[static_cast<size_t>(c) + 1];
+            for (int32_t p = list.start[static_cast<size_t>(c)]; p < end;) {
+                const int32_t stop = end - p > chunk ? p + static_cast<int32_t>(chunk) : end;
+                spend(stop - p);
+                if (f_switch != 0.0)
+                    for (; p < stop; ++p)
+                        *last = ieee::sub(
+                            *last, ieee::mul(ieee::mul(ieee::mul(fg, wg[k1[p]]), fd), wd[k2[p]]));
+                else
+                    for (; p < stop; ++p)
+                        *last = ieee::sub(*last, ieee::mul(wg[k1[p]], wd[k2[p]]));
+            }
+        }
+        return true;
+    });
+    if (own)
+        for (int32_t c = t.c0; c < t.c1; ++c)
+            for (int32_t i = 0; i < rows; ++i)
+                tally.column(list.column[static_cast<size_t>(c)])[t.i0 + i] = column(c)[i];
+    return status;
+}
+
+// The pair tally of a call that no PairPlan holds, on up to `threads`
+// threads (see run_threaded): in tiles of its PairList when the call is
+// worth more than one thread (threads::for_work) and splits into more than
+// one tile, else tally_each_pair on the calling thread. So does a call whose
+// R holds a contributing class number above r: tally_each_pair ends it at
+// the first record that reaches a pair, as every tile would. A call whose
+// highest class number passes its number of pairs by more than
+// PairPlan::kMaxColumns stays on the calling thread too. Scratch,
+// allocated here: the list, 4 bytes a pair, a count per column up to the
+// last that takes a pair (freed before the tiles run), and up to
+// kOwnElements doubles per tile.
+template <class Variant, class Io>
+Status run_unplanned(const Inputs& in, const DoubleMatrix& tally, Io& io, int threads,
+                     void (*host_poll)()) {
+    const int32_t K = in.W.rows;
+    const double limit = static_cast<double>(in.r);
+    int32_t pairs = 0;
+    int32_t span = 0; // the columns up to the last that takes a pair
+    for (int32_t k1 = 0; k1 < K; ++k1) {
+        checks::poll_at<64>(io, k1);
+        for (int32_t k2 = 0; k2 < K; ++k2) {
+            const double c = in.R.at(k1, k2);
+            if (!(c > 0.0)) continue;
+            if (c > limit) return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+            ++pairs;
+            if (class_column(c) >= span) span = class_column(c) + 1;
+        }
+    }
+    const int32_t value_rows = in.n - 1;
+    PairList list;
+    list.pairs = pairs;
+    if (pairs > 0 && span - pairs <= PairPlan::kMaxColumns)
+        threads = threads::for_work(count_records(in, io) * record_work(list, value_rows), threads);
+    if (pairs == 0 || span - pairs > PairPlan::kMaxColumns || threads == 1)
+        return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+    std::vector<int32_t> count(static_cast<size_t>(span), 0);
+    for (int32_t k1 = 0; k1 < K; ++k1)
+        for (int32_t k2 = 0; k2 < K; ++k2) {
+            const double c = in.R.at(k1, k2);
+            if (c > 0.0) ++count[static_cast<size_t>(class_column(c))];
+        }
+    for (const int32_t m : count)
+        list.columns += m > 0;
+    list.column.resize(static_cast<size_t>(list.columns));
+    list.start.resize(static_cast<size_t>(list.columns) + 1);
+    group_columns(count.data(), span, list);
+    const std::vector<Tile> tiles = make_tiles(list, value_rows, threads, INT64_MAX);
+    if (tiles.size() < 2) return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+    list.k1.resize(static_cast<size_t>(pairs));
+    list.k2.resize(static_cast<size_t>(pairs));
+    file_pairs(in.R, K, count.data(), list);
+    count = std::vector<int32_t>();
+    // Where each tile's own elements start in `own` (-1: in the tally).
+    std::vector<int64_t> at(tiles.size(), -1);
+    int64_t owned = 0;
+    for (size_t k = 0; k < tiles.size(); ++k) {
+        const Tile& t = tiles[k];
+        const int64_t elements = static_cast<int64_t>(tile_rows<Variant>(t, in.n)) * (t.c1 - t.c0);
+        if (elements > kOwnElements) continue;
+        at[k] = owned;
+        owned += (elements + 7) / 8 * 8; // a cache line of 64 bytes apart
+    }
+    std::vector<double> own(static_cast<size_t>(owned + 8));
+    double* const first_line =
+        own.data() + (8 - reinterpret_cast<uintptr_t>(own.data()) / 8 % 8) % 8;
+    const double f_switch = Variant::nan_records ? io.read_switch() : 0.0;
+    std::vector<Status> status(tiles.size());
+    threads::run(threads, static_cast<int32_t>(tiles.size()), host_poll,
+                 [&](int32_t k, const threads::Poll& poll, int) {
+                     const TileIo<Io> tile_io{io, poll, f_switch};
+                     const size_t i = static_cast<size_t>(k);
+                     status[i] = run_listed_tile<Variant>(list, tiles[i], in, tally, tile_io,
+                                                          at[i] < 0 ? nullptr : first_line + at[i]);
+                 });
+    // Every tile walks the same records and meets the same first fault.
+    return status[0];
+}
+
 // The pair tally of `run` on up to `threads` threads (threads.h), with the
 // same results and faults: a planned call in tiles (see Tile) when it is
 // worth more than one thread (threads::for_work) or when one record's terms
-// would keep it from polling, else on the calling thread as `run` does.
+// would keep it from polling, else on the calling thread as `run` does; a
+// call that no plan holds in tiles of its PairList (see run_unplanned).
 // Besides the members `run` uses, `io.records` may be called from any
 // thread; F_switch is read once, on the calling thread, before the tiles
 // (a tile's NaN records then use that value). `host_poll` is the host's
@@ -485,14 +724,9 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
                     void (*host_poll)(), Isa isa = isa_for_call()) {
     PairPlan plan;
     if (!plan.build(in.R, in.W.rows, in.r))
-        return tally_each_pair<Variant>(in.W, in.R, in.r, in.F, tally, io);
+        return run_unplanned<Variant>(in, tally, io, threads, host_poll);
     const int32_t value_rows = in.n - 1;
-    int64_t records = 0;
-    for (int32_t g = 0; g < in.W.cols; ++g) {
-        checks::poll_at(io, g);
-        records += io.records(g).cols;
-    }
-    threads = threads::for_work(records * record_work(plan, value_rows), threads);
+    threads = threads::for_work(count_records(in, io) * record_work(plan, value_rows), threads);
     if (plan.columns == 0 ||
         (threads == 1 && static_cast<int64_t>(plan.pairs) * value_rows <= kTileWork))
         return run_planned<Variant>(plan, in, tally, io, isa);

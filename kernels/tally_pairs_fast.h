@@ -42,6 +42,39 @@ inline int32_t class_column(double c) {
     return c < 1.0 ? 0 : static_cast<int32_t>(c - 1.0);
 }
 
+// From `count[c]`, the contributing pairs of tally column c (c < span), the
+// columns of `plan` that take any (rising) and where their pairs start;
+// `count` then holds each column's first slot.
+template <class Plan> void group_columns(int32_t* count, int32_t span, Plan& plan) {
+    using Column = std::remove_reference_t<decltype(plan.column[0])>;
+    plan.columns = 0;
+    int32_t at = 0;
+    for (int32_t c = 0; c < span; ++c) {
+        if (count[c] == 0) continue;
+        plan.column[plan.columns] = static_cast<Column>(c);
+        plan.start[plan.columns] = at;
+        const int32_t next = at + count[c];
+        count[c] = at;
+        at = next;
+        ++plan.columns;
+    }
+    plan.start[plan.columns] = at;
+}
+
+// Files every contributing pair of R at its column's next slot (`cursor`,
+// from group_columns), in loop order, so that each column keeps it.
+template <class Plan>
+void file_pairs(const DoubleMatrix& R, int32_t K, int32_t* cursor, Plan& plan) {
+    for (int32_t k1 = 0; k1 < K; ++k1)
+        for (int32_t k2 = 0; k2 < K; ++k2) {
+            const double c = R.at(k1, k2);
+            if (!(c > 0.0)) continue;
+            const int32_t at = cursor[class_column(c)]++;
+            plan.k1[at] = static_cast<uint16_t>(k1);
+            plan.k2[at] = static_cast<uint16_t>(k2);
+        }
+}
+
 // The contributing pairs of R (class number above 0), found once per call
 // and grouped by tally column; within a column they keep their loop order
 // (k1 outer, k2 inner). A tally element only ever takes the terms of its own
@@ -50,9 +83,10 @@ inline int32_t class_column(double c) {
 //
 // The plan lives on the stack and is bounded; a call whose pairs or classes
 // do not fit, or whose R holds a contributing class number above r, takes
-// tally_each_pair instead. (With such a class number every record that
-// reaches a pair ends the call at it, after terms and F_switch reads that
-// the loop nest makes in its own order.)
+// tally_each_pair instead (or, on several threads, a PairList). (With such
+// a class number every record that reaches a pair ends the call at it,
+// after terms and F_switch reads that the loop nest makes in its own
+// order.)
 struct PairPlan {
     static constexpr int32_t kMaxPairs = 4096;
     static constexpr int32_t kMaxColumns = 1024;
@@ -81,23 +115,8 @@ struct PairPlan {
                 ++pairs;
                 ++cursor[class_column(c)];
             }
-        for (int32_t c = 0; c < r; ++c) {
-            if (cursor[c] == 0) continue;
-            const int32_t at = columns == 0 ? 0 : start[columns];
-            column[columns] = static_cast<uint16_t>(c);
-            start[columns + 1] = at + cursor[c];
-            cursor[c] = at;
-            start[columns] = at;
-            ++columns;
-        }
-        for (int32_t k1 = 0; k1 < K; ++k1)
-            for (int32_t k2 = 0; k2 < K; ++k2) {
-                const double c = R.at(k1, k2);
-                if (!(c > 0.0)) continue;
-                const int32_t at = cursor[class_column(c)]++;
-                this->k1[at] = static_cast<uint16_t>(k1);
-                this->k2[at] = static_cast<uint16_t>(k2);
-            }
+        group_columns(cursor, r, *this);
+        file_pairs(R, K, cursor, *this);
         return true;
     }
 };

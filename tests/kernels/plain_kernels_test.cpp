@@ -183,11 +183,12 @@ TEST(PlainKernels, FoldLinksStopsAtAFullBucket) {
 }
 
 // The tally of `in` on the path `isa`; with `threads` above 0, through
-// run_threaded on that many threads.
+// run_threaded on that many threads. `status`, where given, takes how the
+// run ended.
 template <class V>
 reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* switch_reads,
                                    tally_pairs::Isa isa = tally_pairs::Isa::generic,
-                                   int threads = 0) {
+                                   int threads = 0, tally_pairs::Status* status = nullptr) {
     std::vector<reference::Table> tables;
     for (const auto& e : in.records)
         tables.push_back(reference::Table{in.n, int(e.size()) / in.n, e});
@@ -208,11 +209,12 @@ reference::TallyResult plain_tally(const reference::TallyInput& in, int64_t* swi
                                      in.n,
                                      rows};
     const DoubleMatrix tally{out.v.data(), rows, r};
-    const tally_pairs::Status status =
+    const tally_pairs::Status ended =
         threads > 0 ? tally_pairs::run_threaded<V>(inputs, tally, io, threads, nullptr, isa)
                     : tally_pairs::run<V>(inputs, tally, io, isa);
-    out.misspecified = status.code == tally_pairs::Status::misspecified;
+    out.misspecified = ended.code == tally_pairs::Status::misspecified;
     if (switch_reads) *switch_reads = io.switch_reads;
+    if (status) *status = ended;
     return out;
 }
 
@@ -264,6 +266,52 @@ TEST(PlainKernels, TallyPairsMatchesTheReference) {
         }
     }
     EXPECT_GT(errors, 20); // both outcomes are exercised
+}
+
+// Calls that no plan holds (over 4096 contributing pairs, over 1024
+// classes) on every number of threads: the reference's bytes, and where a
+// partner names no entry (in a later entry, so that terms come before it)
+// or a class number lies above r, the same end and the same bytes as on one.
+TEST(PlainKernels, TallyPairsWithoutAPlanOnThreads) {
+    std::mt19937 rng(2525);
+    set_env("TABLEFOLD_THREAD_WORK", "0");
+    int ends[3] = {0, 0, 0};
+    for (int round = 0; round < 120; ++round) {
+        reference::TallyInput in = random_inputs::tally(rng, true, true, true);
+        const bool bad_partner = round % 4 == 3 && in.G > 0 && !in.records.back().empty();
+        if (bad_partner) in.records.back()[0] = in.G + 1;
+        for (bool full : {true, false}) {
+            SCOPED_TRACE(std::string(full ? "full" : "masked") + ", round " +
+                         std::to_string(round));
+            tally_pairs::Status want_end;
+            const auto want = full ? plain_tally<tally_pairs::Full>(
+                                         in, nullptr, tally_pairs::Isa::generic, 0, &want_end)
+                                   : plain_tally<tally_pairs::Masked>(
+                                         in, nullptr, tally_pairs::Isa::generic, 0, &want_end);
+            ++ends[want_end.code];
+            if (want_end.code == tally_pairs::Status::ok) {
+                const auto ref = reference::tally_pairs(in, full);
+                ASSERT_EQ(support::difference(support::Values{want.rows, want.cols, want.v},
+                                              support::Values{ref.rows, ref.cols, ref.v}),
+                          "");
+            }
+            for (const int threads : kThreadCounts) {
+                tally_pairs::Status end;
+                const auto t = full ? plain_tally<tally_pairs::Full>(
+                                          in, nullptr, tally_pairs::Isa::generic, threads, &end)
+                                    : plain_tally<tally_pairs::Masked>(
+                                          in, nullptr, tally_pairs::Isa::generic, threads, &end);
+                ASSERT_EQ(end.code, want_end.code) << threads << " threads";
+                ASSERT_EQ(end.entry, want_end.entry) << threads << " threads";
+                ASSERT_EQ(end.record, want_end.record) << threads << " threads";
+                ASSERT_TRUE(want.v.empty() ||
+                            std::memcmp(t.v.data(), want.v.data(), want.v.size() * 8) == 0)
+                    << threads << " threads";
+            }
+        }
+    }
+    for (const int n : ends)
+        EXPECT_GT(n, 4); // every end is exercised
 }
 
 // F_switch is read once for every contributing pair of a NaN record, and

@@ -116,7 +116,12 @@ template <class Rng> FoldCase fold(Rng& rng, bool masked) {
 // NaN records; every kind of F_switch. A wide table has up to 20 weights per
 // entry, 9 classes and 45 rows per record; a wide and tall one, one time in
 // eight, from 130 to 329 rows (enough for a tile to take some of them).
-template <class Rng> reference::TallyInput tally(Rng& rng, bool wide = false, bool tall = false) {
+// An unplanned wide table holds more than a plan of contributing pairs
+// takes: K from 70 to 74 (over 4096 contributing pairs), or r from 1025 to
+// 1600 with class numbers spread up to 1700.
+template <class Rng>
+reference::TallyInput tally(Rng& rng, bool wide = false, bool tall = false,
+                            bool unplanned = false) {
     const double classes[] = {0, -1, kNaN, 0.5, 1, 1.7, 2, 2, 3, 3.5, 1, 2};
     const double wide_classes[] = {0, -1, 0.5, 1, 1.7, 2, 3, 3.5, 4, 5, 6, 7, 8, 9, 9.5};
     const double switches[] = {0, -0.0, 1, kNaN, 2};
@@ -125,22 +130,26 @@ template <class Rng> reference::TallyInput tally(Rng& rng, bool wide = false, bo
     };
     reference::TallyInput in;
     in.K = int(rng() % (wide ? 21 : 4));
+    const bool many_classes = unplanned && rng() % 2 == 0;
+    if (unplanned && !many_classes) in.K = 70 + int(rng() % 5);
     in.G = int(rng() % 4);
     // One draw per statement: the operands of an operator are evaluated in
     // any order, which differs between compilers and flags, and every build
     // must draw the same inputs (same_bits_test hashes their results).
     const bool long_records = wide && rng() % 2 == 0;
     in.n = 2 + int(rng() % (long_records ? 44 : 7));
-    if (wide && tall && rng() % 8 == 0) in.n = 130 + int(rng() % 200);
-    in.r = uniform(0, wide ? 9.5 : 4.5);
+    if (wide && tall && rng() % (unplanned ? 3 : 8) == 0) in.n = 130 + int(rng() % 200);
+    in.r = many_classes ? uniform(1025, 1600) : uniform(unplanned ? 1 : 0, wide ? 9.5 : 4.5);
     in.F_switch = switches[rng() % 5];
     // NaNs of both signs and zeros of both signs, in the weights and the
     // values of wide tables: which NaN a sum passes on is fixed too.
     const double special[] = {kNaN, -kNaN, -0.0, 0.0, 1.0 / 0.0, -1.0 / 0.0};
     for (int i = 0; i < in.K * in.G; ++i)
-        in.W.push_back(wide && rng() % 8 == 0 ? special[rng() % 2] : uniform(-3, 3));
+        in.W.push_back(wide && !unplanned && rng() % 8 == 0 ? special[rng() % 2] : uniform(-3, 3));
     for (int i = 0; i < in.K * in.K; ++i)
-        in.R.push_back(wide ? wide_classes[rng() % 15] : classes[rng() % 12]);
+        in.R.push_back(many_classes ? double(rng() % 1700)
+                       : wide       ? wide_classes[rng() % 15]
+                                    : classes[rng() % 12]);
     // Most wide tables keep their classes within r, so that they reach the
     // planned paths; the rest stop at a class number above r.
     if (wide && rng() % 4 != 0)

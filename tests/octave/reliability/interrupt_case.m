@@ -27,11 +27,12 @@ function long = interrupt_case (name, scale)
       long.args = {randn(K, 1), {[ones(1, m); randn(1, m)]}, ones(K), 1};
       long.nout = 1;
     case 'tally_pairs_full'
-      % K^2 pair terms for every one of 4000 records
+      % K^2 pair terms (too many to plan) of two classes for every one of
+      % 4000 records: the call runs in tiles of columns where threads are on
       K = 300;
       m = 2000 * scale;
       list = {[2 * ones(1, m); rand(1, m)], [ones(1, m); rand(1, m)]};
-      long.args = {ones(K, 2), list, ones(K), 1};
+      long.args = {ones(K, 2), list, 1 + (rand (K) < 0.5), 2};
       long.args{2}{1}(2, 1:2:end) = NaN;          % NaN records too
       long.args = [long.args, {ones(2, 2), 1}];
       long.nout = 1;

@@ -234,6 +234,22 @@ function args = valid_tally (full)
     n = ri (40) + 1;
     r = ri (9);
     classes = [0, -1, 0.5, 1:9, 2.5];
+  elseif (rand () < 0.3)
+    % Tables that no plan of contributing pairs holds: K = 70 with every
+    % pair contributing (4900 pairs), or more than 1024 classes.
+    G = ri (3);
+    n = ri (40) + 1;
+    if (rand () < 0.5)
+      K = 70;
+      r = ri (9);
+      classes = [1:9, 2.5];
+    else
+      % few rows, so that the tally stays small (the soak test's memory)
+      K = ri (18);
+      n = ri (3) + 1;
+      r = 1024 + ri (600);
+      classes = [0, 1:r];
+    end
   end
   W = values (K, G);
   classes = classes(! (classes > r));
