@@ -34,6 +34,11 @@
 
 namespace fold_links {
 
+// The work (every link filed and folded on both sides, its rows counted)
+// that pays for a second thread: a call of less took longer on two threads
+// than on one here.
+inline constexpr int64_t kThreadWork = int64_t(1) << 22;
+
 // The io policy over two output lists of type `Outputs`: constructed with N,
 // an output list creates entry i with `DoubleMatrix create(int32_t i,
 // int32_t rows, int32_t cols)`. `kPoll` is what poll() calls.

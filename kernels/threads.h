@@ -92,27 +92,28 @@ inline int for_call() {
     return n > 0 ? n : processors();
 }
 
-// The work (elements written, terms added) that pays for starting a second
-// thread: a call with less stays on the calling thread. TABLEFOLD_THREAD_WORK
-// (decimal digits alone), read at each call, replaces it; 0 makes every call
-// use the threads TABLEFOLD_THREADS gives, as the tests do to run small
-// calls on several threads.
-inline constexpr int64_t kWork = int64_t(1) << 18;
-
-inline int64_t least_work() {
+// The work that pays for starting a second thread is each kernel's own
+// (its kThreadWork, in the units its calls count: elements written, terms
+// added), measured where the threads' speed-up passes 1: a call with less
+// stays on the calling thread. TABLEFOLD_THREAD_WORK (decimal digits alone),
+// read at each call, replaces it; 0 makes every call use the threads
+// TABLEFOLD_THREADS gives, as the tests do to run small calls on several
+// threads.
+inline int64_t least_work(int64_t usual) {
     const char* const text = std::getenv("TABLEFOLD_THREAD_WORK");
-    if (text == nullptr || *text == '\0') return kWork;
+    if (text == nullptr || *text == '\0') return usual;
     int64_t n = 0;
     const char* p = text;
     for (; *p >= '0' && *p <= '9' && n < (int64_t(1) << 56); ++p)
         n = n * 10 + (*p - '0');
-    return *p == '\0' ? n : kWork;
+    return *p == '\0' ? n : usual;
 }
 
-// The threads for a call of `work` when `threads` are asked for: 1 below
-// least_work(), else at most one per half of it.
-inline int for_work(int64_t work, int threads) {
-    const int64_t least = least_work();
+// The threads for a call of `work` when `threads` are asked for and
+// `usual` is the kernel's least work for a second thread: 1 below
+// least_work(usual), else at most one per half of it.
+inline int for_work(int64_t work, int64_t usual, int threads) {
+    const int64_t least = least_work(usual);
     if (work < least) return 1;
     if (least < 2) return threads;
     const int64_t most = work / (least / 2);

@@ -96,7 +96,8 @@ class ThreadedIo : public OutputLists<native::Outputs> {
 // calling thread does alone), against what a thread costs to start.
 int threads_for(const align_series::Shape& s) {
     const int64_t elements = s.keys * (2 * int64_t(s.v + 1) + 2 * int64_t(s.e));
-    return native::threads_for_work(elements >= 256 * int64_t(s.n) ? elements : 0);
+    return native::threads_for_work(elements >= 256 * int64_t(s.n) ? elements : 0,
+                                    align_series::kThreadWork);
 }
 
 } // namespace

@@ -316,9 +316,10 @@ inline void poll() {
     octave_quit();
 }
 
-// The threads for a call of `work` (see threads::for_work).
-inline int threads_for_work(int64_t work) {
-    return threads::for_work(work, threads::for_call());
+// The threads for a call of `work`, `usual` the kernel's least work for a
+// second thread (see threads::for_work).
+inline int threads_for_work(int64_t work, int64_t usual) {
+    return threads::for_work(work, usual, threads::for_call());
 }
 
 } // namespace native

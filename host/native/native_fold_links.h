@@ -35,8 +35,8 @@ octave_value_list native_entry(const octave_value_list& args, int nargout) {
             // (which the calling thread does alone).
             const int64_t work =
                 static_cast<int64_t>(in.links.cols) * (2 * static_cast<int64_t>(in.links.rows) + 4);
-            const int threads =
-                native::threads_for_work(work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0);
+            const int threads = native::threads_for_work(
+                work >= 64 * static_cast<int64_t>(in.n_index) ? work : 0, kThreadWork);
             if (threads > 1) {
                 ThreadedIo io(in);
                 const Overflow stop =

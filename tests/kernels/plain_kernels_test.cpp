@@ -364,13 +364,14 @@ TEST(Threads, CountForACall) {
     }
     set_env("TABLEFOLD_THREADS", "");
     set_env("TABLEFOLD_THREAD_WORK", "");
-    EXPECT_EQ(threads::for_work(threads::kWork - 1, 8), 1);
-    EXPECT_EQ(threads::for_work(threads::kWork, 8), 2);
-    EXPECT_EQ(threads::for_work(100 * threads::kWork, 8), 8);
+    const int64_t least = int64_t(1) << 20;
+    EXPECT_EQ(threads::for_work(least - 1, least, 8), 1);
+    EXPECT_EQ(threads::for_work(least, least, 8), 2);
+    EXPECT_EQ(threads::for_work(100 * least, least, 8), 8);
     set_env("TABLEFOLD_THREAD_WORK", "0");
-    EXPECT_EQ(threads::for_work(0, 8), 8);
+    EXPECT_EQ(threads::for_work(0, least, 8), 8);
     set_env("TABLEFOLD_THREAD_WORK", "1x");
-    EXPECT_EQ(threads::for_work(threads::kWork - 1, 8), 1);
+    EXPECT_EQ(threads::for_work(least - 1, least, 8), 1);
 }
 
 // The MEX accessor over emulated arrays, counting the checks' polls.
