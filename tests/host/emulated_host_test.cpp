@@ -113,10 +113,11 @@ TEST(EmulatedHost, ScalarOfEveryNumericClass) {
         {mxDOUBLE_CLASS, 8, 0x4004000000000000, 2.5},
     };
     for (const auto& c : cases) {
-        mxArray* a = mxCreateNumericMatrix_700(1, 1, c.cls, mxREAL);
-        std::memcpy(mxGetPr(a), &c.bits, c.size);
-        EXPECT_EQ(mxGetScalar(a), c.want) << mxGetClassName(a);
-        mxDestroyArray(a);
+        // Created as a plug-in creates it (its data may then be written
+        // through mxGetPr), freed by the harness.
+        const emu::ArrayPtr a(mxCreateNumericMatrix_700(1, 1, c.cls, mxREAL));
+        std::memcpy(mxGetPr(a.get()), &c.bits, c.size);
+        EXPECT_EQ(mxGetScalar(a.get()), c.want) << mxGetClassName(a.get());
     }
     EXPECT_EQ(mxGetScalar(emu::char_array("A").get()), 65);
 }
