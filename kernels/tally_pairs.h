@@ -733,6 +733,11 @@ Status run_threaded(const Inputs& in, const DoubleMatrix& tally, Io& io, int thr
     const int32_t value_rows = in.n - 1;
     threads = threads::for_work(count_records(in, io) * record_work(plan, value_rows), kThreadWork,
                                 threads);
+    // Records of few values lay four columns side by side in a register
+    // (VectorPlan), so that tiles of fewer columns would leave lanes empty
+    // and each take nearly the whole call's steps: a thread per four columns.
+    if (value_rows <= VectorPlan::kMaxCrossRows && threads > (plan.columns + 3) / 4)
+        threads = (plan.columns + 3) / 4;
     if (plan.columns == 0 ||
         (threads == 1 && static_cast<int64_t>(plan.pairs) * value_rows <= kTileWork))
         return run_planned<Variant>(plan, in, tally, io, isa);
